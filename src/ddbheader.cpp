@@ -1,0 +1,76 @@
+#include "ddbheader.h"
+
+#include <QtEndian>
+
+namespace {
+
+quint16 read16(const QByteArray &bytes, int offset)
+{
+    return qFromLittleEndian<quint16>(bytes.constData() + offset);
+}
+
+quint32 read32(const QByteArray &bytes, int offset)
+{
+    return qFromLittleEndian<quint32>(bytes.constData() + offset);
+}
+
+void write16(QByteArray &bytes, int offset, int value)
+{
+    qToLittleEndian<quint16>(quint16(value), bytes.data() + offset);
+}
+
+} // namespace
+
+QDateTime DdbHeader::timeStamp() const
+{
+    const QDate date(year, month, day);
+    const QTime time(hour, minute, second);
+    // QDateTime would take an invalid time for midnight.
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    return QDateTime(date, time, Qt::UTC);
+}
+
+namespace Ddb {
+
+std::optional<DdbHeader> readHeader(const QByteArray &recording)
+{
+    if (recording.size() < FieldsEnd)
+        return std::nullopt;
+    DdbHeader header;
+    header.year = quint16(read16(recording, YearOffset) + YearBase);
+    header.month = read16(recording, MonthOffset);
+    header.day = read16(recording, DayOffset);
+    header.hour = read16(recording, HourOffset);
+    header.minute = read16(recording, MinuteOffset);
+    header.second = read16(recording, SecondOffset);
+    header.frequency = read16(recording, FrequencyOffset);
+    header.channels = read16(recording, ChannelsOffset);
+    header.samples = read32(recording, SamplesOffset);
+    return header;
+}
+
+QByteArray headerTemplate(const QByteArray &recording)
+{
+    return recording.left(HeaderSize);
+}
+
+bool stampPieceHeader(QByteArray &header, const QDateTime &timeStamp, quint32 frames)
+{
+    if (header.size() < FieldsEnd)
+        return false;
+    if (timeStamp.isValid()) {
+        const QDate date = timeStamp.date();
+        const QTime time = timeStamp.time();
+        write16(header, YearOffset, date.year() - YearBase);
+        write16(header, MonthOffset, date.month());
+        write16(header, DayOffset, date.day());
+        write16(header, HourOffset, time.hour());
+        write16(header, MinuteOffset, time.minute());
+        write16(header, SecondOffset, time.second());
+    }
+    qToLittleEndian<quint32>(frames, header.data() + SamplesOffset);
+    return true;
+}
+
+} // namespace Ddb

@@ -1,0 +1,11 @@
+#include "tranchel.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    Tranchel window;
+    window.show();
+    return app.exec();
+}

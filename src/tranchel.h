@@ -1,0 +1,50 @@
+#pragma once
+
+#include "ddbheader.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+QT_BEGIN_NAMESPACE
+class QFileDialog;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+QT_END_NAMESPACE
+
+// The one window: choose a recording, check its header, split it into pieces.
+class Tranchel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Tranchel(QWidget *parent = nullptr);
+
+public slots:
+    void onOpenFilesButtonClicked();
+    void onReplaceButtonClicked();
+    void onMinutesSpinValueChanged(int);
+
+private:
+    void replace();
+    bool splitRecording();
+    void showIdle(const QString &status);
+    void showRecording();
+
+    quint16 minutes = 60;
+    QString path;
+    QByteArray recordingBytes;
+    DdbHeader header;
+
+    QFileDialog *fileDialog;
+    QPushButton *openButton;
+    QPushButton *splitButton;
+    QSpinBox *minutesSpin;
+    QLabel *dateLabel;
+    QLabel *nameLabel;
+    QLabel *frequencyLabel;
+    QLabel *channelsLabel;
+    QLabel *samplesLabel;
+    QLabel *statusLabel;
+};

@@ -1,0 +1,80 @@
+#pragma once
+
+// Helpers shared by the tests that look at piece files. Expected bytes are built here by
+// hand, byte by byte, so that they do not depend on the code under test.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+// A zone-free wall-clock time, "yyyy-MM-dd hh:mm:ss"; parsing it as local time would lose
+// the hour that a daylight-saving change skips.
+inline QDateTime wallClock(const QString &text)
+{
+    return QDateTime(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")),
+                     QTime::fromString(text.mid(11), QStringLiteral("hh:mm:ss")), Qt::UTC);
+}
+
+struct Stamp
+{
+    int year, month, day, hour, minute, second;
+};
+
+inline void putLittleEndian(QByteArray &bytes, int offset, quint64 value, int width)
+{
+    for (int i = 0; i < width; ++i)
+        bytes[offset + i] = char((value >> (8 * i)) & 0xff);
+}
+
+// The source header with only the stamp (bytes 44-55) and frame count (66-69) replaced.
+inline QByteArray pieceHeader(QByteArray header, const Stamp &stamp, quint32 frames)
+{
+    const int fields[] = { stamp.year - 2000, stamp.month, stamp.day,
+                           stamp.hour,        stamp.minute, stamp.second };
+    for (int i = 0; i < 6; ++i)
+        putLittleEndian(header, 44 + 2 * i, quint16(fields[i]), 2);
+    putLittleEndian(header, 66, frames, 4);
+    return header;
+}
+
+inline QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+inline bool writeContent(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
+                                          | QDir::System,
+                                  QDir::Name);
+}
+
+// What one piece of `source` must hold, from a description "first:frames:yyyy-MM-dd hh:mm:ss"
+// of its first source frame, its frame count and its stamp.
+inline QByteArray expectedPiece(const QByteArray &source, const QString &description,
+                                int channels)
+{
+    const QStringList parts = description.split(QLatin1Char(':'));
+    const qint64 first = parts.value(0).toLongLong();
+    const quint32 frames = parts.value(1).toUInt();
+    const QStringList stamp = parts.mid(2).join(QLatin1Char(':')).split(QLatin1Char(' '));
+    const QStringList date = stamp.value(0).split(QLatin1Char('-'));
+    const QStringList time = stamp.value(1).split(QLatin1Char(':'));
+    const Stamp fields { date.value(0).toInt(), date.value(1).toInt(), date.value(2).toInt(),
+                         time.value(0).toInt(), time.value(1).toInt(), time.value(2).toInt() };
+    const qint64 frameSize = qint64(channels) * 4;
+    return pieceHeader(source.left(512), fields, frames)
+            + source.mid(int(512 + first * frameSize), int(frames * frameSize));
+}
