@@ -14,9 +14,17 @@ quint32 read32(const QByteArray &bytes, int offset)
     return qFromLittleEndian<quint32>(bytes.constData() + offset);
 }
 
+template<typename T>
+void write(QByteArray &bytes, int offset, T value)
+{
+    char encoded[sizeof(T)];
+    qToLittleEndian<T>(value, encoded);
+    bytes.replace(offset, int(sizeof(T)), encoded, int(sizeof(T)));
+}
+
 void write16(QByteArray &bytes, int offset, int value)
 {
-    qToLittleEndian<quint16>(quint16(value), bytes.data() + offset);
+    write<quint16>(bytes, offset, quint16(value));
 }
 
 } // namespace
@@ -69,7 +77,7 @@ bool stampPieceHeader(QByteArray &header, const QDateTime &timeStamp, quint32 fr
         write16(header, MinuteOffset, time.minute());
         write16(header, SecondOffset, time.second());
     }
-    qToLittleEndian<quint32>(frames, header.data() + SamplesOffset);
+    write<quint32>(header, SamplesOffset, frames);
     return true;
 }
 
