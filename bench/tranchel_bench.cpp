@@ -1,0 +1,257 @@
+// Measures how long the window takes to open and to split a large recording, and its peak
+// memory, against programs that move the same bytes: split -b (with and without sync) and
+// cat. Each measurement of the window runs in a fresh child process of this program, so
+// that its peak memory is the window's alone.
+#include "tranchel.h"
+
+#include "syntheticrecording.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+#include <sys/resource.h>
+
+namespace {
+
+constexpr quint16 benchChannels = 16;
+constexpr quint16 benchFrequency = 1000;
+constexpr int benchMinutes = 60;
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// The child: open `path` through the window's dialog, split it into 60-minute pieces and
+// print "open-ms split-ms peak-kib status".
+int measureWindow(const QString &path)
+{
+    Tranchel window;
+    window.show();
+    QElapsedTimer openTimer;
+    QTimer::singleShot(0, &window, [&window, &openTimer, path] {
+        auto *dialog = window.findChild<QFileDialog *>();
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
+        openTimer.start();
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    window.findChild<QPushButton *>(QStringLiteral("openButton"))->click();
+    const double openMs = openTimer.nsecsElapsed() / 1e6;
+
+    auto *splitButton = window.findChild<QPushButton *>(QStringLiteral("splitButton"));
+    if (!splitButton->isEnabled()) {
+        out() << "0 0 0 not-loaded\n";
+        return 1;
+    }
+    window.findChild<QSpinBox *>(QStringLiteral("minutesSpin"))->setValue(benchMinutes);
+    QElapsedTimer splitTimer;
+    splitTimer.start();
+    splitButton->click();
+    const double splitMs = splitTimer.nsecsElapsed() / 1e6;
+
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const QString status = window.findChild<QLabel *>(QStringLiteral("statusLabel"))->text();
+    out() << openMs << ' ' << splitMs << ' ' << usage.ru_maxrss << ' '
+          << QString(status).replace(QLatin1Char(' '), QLatin1Char('-')) << '\n';
+    return status == QStringLiteral("Split completed") ? 0 : 1;
+}
+
+double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+class Bench
+{
+public:
+    Bench(const QString &folder, qint64 sizeMiB, int runs)
+        : m_folder(folder), m_runs(runs)
+    {
+        m_recording.channels = benchChannels;
+        m_recording.frequency = benchFrequency;
+        m_recording.frames = ((sizeMiB << 20) - 512) / (benchChannels * 4);
+        m_source = QDir(folder).filePath(QStringLiteral("bench.ddb"));
+        m_pieceBytes = qint64(benchMinutes) * 60 * benchFrequency * benchChannels * 4;
+    }
+
+    bool run()
+    {
+        out() << "Writing " << m_recording.fileSize() << " bytes to " << m_source << '\n';
+        out().flush();
+        if (!m_recording.writeTo(m_source) || !warmCache())
+            return false;
+        for (int run = 1; run <= m_runs; ++run) {
+            out() << "Run " << run << " of " << m_runs << '\n';
+            out().flush();
+            if (!measureTool() || !timeShell(m_split, splitCommand())
+                || !timeShell(m_splitSync, splitCommand() + QStringLiteral(" && sync"))
+                || !timeShell(m_cat, QStringLiteral("cat bench.ddb > copy.ddb")))
+                return false;
+        }
+        QFile::remove(m_source);
+        printTable();
+        return true;
+    }
+
+private:
+    QString splitCommand() const
+    {
+        return QStringLiteral("split -b %1 bench.ddb split-part-").arg(m_pieceBytes);
+    }
+
+    bool warmCache() const
+    {
+        QFile file(m_source);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        while (!file.read(64 << 20).isEmpty()) { }
+        return true;
+    }
+
+    // Everything but the source goes after each measurement, so that each one starts equal.
+    void removeOutput() const
+    {
+        QDir dir(m_folder);
+        for (const QString &name : dir.entryList(QDir::Files)) {
+            if (name != QStringLiteral("bench.ddb"))
+                dir.remove(name);
+        }
+        QProcess::execute(QStringLiteral("sync"), {});
+    }
+
+    bool measureTool()
+    {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    { QStringLiteral("--child"), m_source });
+        if (!child.waitForFinished(-1) || child.exitCode() != 0) {
+            out() << "The window's run failed: " << child.readAllStandardOutput() << '\n';
+            return false;
+        }
+        const QStringList fields = QString::fromLatin1(child.readAllStandardOutput())
+                                           .trimmed()
+                                           .split(QLatin1Char(' '));
+        m_open << fields.value(0).toDouble();
+        m_splitTool << fields.value(1).toDouble();
+        m_peakKiB << fields.value(2).toDouble();
+        removeOutput();
+        return true;
+    }
+
+    bool timeShell(QVector<double> &times, const QString &command)
+    {
+        QProcess shell;
+        shell.setWorkingDirectory(m_folder);
+        QElapsedTimer timer;
+        timer.start();
+        shell.start(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), command });
+        if (!shell.waitForFinished(-1) || shell.exitCode() != 0) {
+            out() << "Failed: " << command << '\n';
+            return false;
+        }
+        times << timer.nsecsElapsed() / 1e6;
+        removeOutput();
+        return true;
+    }
+
+    void printTable() const
+    {
+        const double open = median(m_open);
+        const double split = median(m_splitTool);
+        const double splitB = median(m_split);
+        const double splitBSync = median(m_splitSync);
+        const double fileMiB = m_recording.fileSize() / 1048576.0;
+        const double peakMiB = median(m_peakKiB) / 1024;
+        out().setRealNumberNotation(QTextStream::FixedNotation);
+        out().setRealNumberPrecision(2);
+        out() << "\nRecording: " << m_recording.fileSize() << " bytes (" << fileMiB
+              << " MiB), " << benchChannels << " channels at " << benchFrequency << " Hz, "
+              << benchMinutes << "-minute pieces of " << m_pieceBytes << " bytes; medians of "
+              << m_runs << " runs\n\n";
+        out() << "| measurement                         | value      |\n"
+              << "|-------------------------------------|-----------:|\n";
+        const auto row = [](const char *name, double value, const char *unit) {
+            out() << "| " << QString::fromLatin1(name).leftJustified(35) << " | "
+                  << QString::number(value, 'f', 2).rightJustified(7) << ' '
+                  << QString::fromLatin1(unit).leftJustified(2) << " |\n";
+        };
+        row("open (window)", open / 1000, "s");
+        row("split (window, synced)", split / 1000, "s");
+        row("split -b", splitB / 1000, "s");
+        row("split -b + sync", splitBSync / 1000, "s");
+        row("cat source > copy", median(m_cat) / 1000, "s");
+        row("open / split -b", open / splitB, "x");
+        row("split / (split -b + sync)", split / splitBSync, "x");
+        row("(open + split) / (split -b + sync)", (open + split) / splitBSync, "x");
+        row("peak resident memory", peakMiB, "MiB");
+        row("peak memory / file size", peakMiB / fileMiB, "x");
+        row("peak memory - file size", peakMiB - fileMiB, "MiB");
+        out().flush();
+    }
+
+    QString m_folder;
+    int m_runs;
+    SyntheticRecording m_recording;
+    QString m_source;
+    qint64 m_pieceBytes;
+    QVector<double> m_open, m_splitTool, m_peakKiB, m_split, m_splitSync, m_cat;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--child") == 0) {
+        QApplication app(argc, argv);
+        return measureWindow(QString::fromLocal8Bit(argv[2]));
+    }
+
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+            "Times opening and splitting a synthetic recording in the window against "
+            "split -b and cat."));
+    parser.addHelpOption();
+    const QCommandLineOption sizeOption(QStringLiteral("size-mib"),
+                                        QStringLiteral("Size of the recording in MiB."),
+                                        QStringLiteral("mib"), QStringLiteral("1024"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"),
+                                        QStringLiteral("Runs of each measurement."),
+                                        QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption dirOption(QStringLiteral("dir"),
+                                       QStringLiteral("Folder to work in (a temporary one "
+                                                      "inside it)."),
+                                       QStringLiteral("folder"), QDir::tempPath());
+    parser.addOptions({ sizeOption, runsOption, dirOption });
+    parser.process(app);
+
+    const qint64 sizeMiB = parser.value(sizeOption).toLongLong();
+    const int runs = parser.value(runsOption).toInt();
+    QTemporaryDir folder(QDir(parser.value(dirOption)).filePath(QStringLiteral("tranchel-bench-XXXXXX")));
+    if (sizeMiB < 1 || runs < 1 || !folder.isValid()) {
+        out() << parser.helpText();
+        return 2;
+    }
+    return Bench(folder.path(), sizeMiB, runs).run() ? 0 : 1;
+}
