@@ -57,14 +57,17 @@ private:
         return true;
     }
 
-    // Nothing here reads a piece again. Syncing it now and dropping its pages from the cache
-    // lets the next piece reuse that memory instead of claiming as much again, and leaves
-    // the cache to what the user works with. commit() still syncs before it renames.
+    // Nothing here reads a piece again. Writing it back now and dropping its pages from the
+    // cache lets the next piece reuse that memory instead of claiming as much again, and
+    // leaves the cache to what the user works with. This flushes no disk cache: commit()
+    // still syncs the piece before it renames it.
     static void releaseWrittenPages(QSaveFile &file)
     {
 #if defined(Q_OS_LINUX)
         const int descriptor = file.handle();
-        if (descriptor >= 0 && fdatasync(descriptor) == 0)
+        constexpr unsigned int writeBack = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE
+                | SYNC_FILE_RANGE_WAIT_AFTER;
+        if (descriptor >= 0 && sync_file_range(descriptor, 0, 0, writeBack) == 0)
             posix_fadvise(descriptor, 0, 0, POSIX_FADV_DONTNEED);
 #else
         Q_UNUSED(file);
