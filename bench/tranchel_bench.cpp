@@ -82,7 +82,8 @@ class Bench
 {
 public:
     Bench(const QString &folder, qint64 sizeMiB, int runs)
-        : m_folder(folder), m_runs(runs)
+        : m_folder(folder)
+        , m_runs(runs)
     {
         m_recording.channels = benchChannels;
         m_recording.frequency = benchFrequency;
@@ -185,10 +186,10 @@ private:
         const double peakMiB = median(m_peakKiB) / 1024;
         out().setRealNumberNotation(QTextStream::FixedNotation);
         out().setRealNumberPrecision(2);
-        out() << "\nRecording: " << m_recording.fileSize() << " bytes (" << fileMiB
-              << " MiB), " << benchChannels << " channels at " << benchFrequency << " Hz, "
-              << benchMinutes << "-minute pieces of " << m_pieceBytes << " bytes; medians of "
-              << m_runs << " runs\n\n";
+        out() << "\nRecording: " << m_recording.fileSize() << " bytes (" << fileMiB << " MiB), "
+              << benchChannels << " channels at " << benchFrequency << " Hz, " << benchMinutes
+              << "-minute pieces of " << m_pieceBytes << " bytes; medians of " << m_runs
+              << " runs\n\n";
         out() << "| measurement                         | value      |\n"
               << "|-------------------------------------|-----------:|\n";
         const auto row = [](const char *name, double value, const char *unit) {
@@ -248,7 +249,8 @@ int main(int argc, char *argv[])
 
     const qint64 sizeMiB = parser.value(sizeOption).toLongLong();
     const int runs = parser.value(runsOption).toInt();
-    QTemporaryDir folder(QDir(parser.value(dirOption)).filePath(QStringLiteral("tranchel-bench-XXXXXX")));
+    QTemporaryDir folder(
+            QDir(parser.value(dirOption)).filePath(QStringLiteral("tranchel-bench-XXXXXX")));
     if (sizeMiB < 1 || runs < 1 || !folder.isValid()) {
         out() << parser.helpText();
         return 2;

@@ -14,8 +14,7 @@ quint32 read32(const QByteArray &bytes, int offset)
     return qFromLittleEndian<quint32>(bytes.constData() + offset);
 }
 
-template<typename T>
-void write(QByteArray &bytes, int offset, T value)
+template<typename T> void write(QByteArray &bytes, int offset, T value)
 {
     char encoded[sizeof(T)];
     qToLittleEndian<T>(value, encoded);

@@ -17,8 +17,7 @@ public:
         : m_recording(recording)
         , m_template(Ddb::headerTemplate(recording))
         , m_sourceTarget(QFileInfo(sourcePath).canonicalFilePath())
-    {
-    }
+    { }
 
     bool write(const Piece &piece, const QString &fileName) const
     {
@@ -65,8 +64,8 @@ private:
     {
 #if defined(Q_OS_LINUX)
         const int descriptor = file.handle();
-        constexpr unsigned int writeBack = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE
-                | SYNC_FILE_RANGE_WAIT_AFTER;
+        constexpr unsigned int writeBack
+                = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
         if (descriptor >= 0 && sync_file_range(descriptor, 0, 0, writeBack) == 0)
             posix_fadvise(descriptor, 0, 0, POSIX_FADV_DONTNEED);
 #else

@@ -1,7 +1,7 @@
 #include "tranchel.h"
 
-#include "piecewriter.h"
 #include "pieceplan.h"
+#include "piecewriter.h"
 #include "recordingfile.h"
 
 #include <QApplication>

@@ -32,8 +32,8 @@ inline void putLittleEndian(QByteArray &bytes, int offset, quint64 value, int wi
 // The source header with only the stamp (bytes 44-55) and frame count (66-69) replaced.
 inline QByteArray pieceHeader(QByteArray header, const Stamp &stamp, quint32 frames)
 {
-    const int fields[] = { stamp.year - 2000, stamp.month, stamp.day,
-                           stamp.hour,        stamp.minute, stamp.second };
+    const int fields[]
+            = { stamp.year - 2000, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second };
     for (int i = 0; i < 6; ++i)
         putLittleEndian(header, 44 + 2 * i, quint16(fields[i]), 2);
     putLittleEndian(header, 66, frames, 4);
@@ -56,15 +56,13 @@ inline bool writeContent(const QString &path, const QByteArray &bytes)
 
 inline QStringList entriesOf(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
-                                          | QDir::System,
-                                  QDir::Name);
+    return QDir(folder).entryList(
+            QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 // What one piece of `source` must hold, from a description "first:frames:yyyy-MM-dd hh:mm:ss"
 // of its first source frame, its frame count and its stamp.
-inline QByteArray expectedPiece(const QByteArray &source, const QString &description,
-                                int channels)
+inline QByteArray expectedPiece(const QByteArray &source, const QString &description, int channels)
 {
     const QStringList parts = description.split(QLatin1Char(':'));
     const qint64 first = parts.value(0).toLongLong();

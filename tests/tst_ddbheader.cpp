@@ -62,17 +62,15 @@ void TestDdbHeader::shouldReadEveryField_data()
     QTest::addColumn<int>("channels");
     QTest::addColumn<quint32>("samples");
 
-    QTest::newRow("stored year 0 is 2000")
-            << headerWith({ 2000, 12, 5, 14, 26, 3 }, 500, 32, 1234) << 2000 << 500 << 32
-            << quint32(1234);
+    QTest::newRow("stored year 0 is 2000") << headerWith({ 2000, 12, 5, 14, 26, 3 }, 500, 32, 1234)
+                                           << 2000 << 500 << 32 << quint32(1234);
     QTest::newRow("stored year 24 is 2024")
             << headerWith({ 2024, 1, 1, 0, 0, 0 }, 1, 1, 0) << 2024 << 1 << 1 << quint32(0);
     QTest::newRow("stored year 65535 wraps to 1999")
-            << headerWith({ 2000 + 65535, 1, 1, 0, 0, 0 }, 2, 3, 4) << 1999 << 2 << 3
-            << quint32(4);
+            << headerWith({ 2000 + 65535, 1, 1, 0, 0, 0 }, 2, 3, 4) << 1999 << 2 << 3 << quint32(4);
     QTest::newRow("largest values")
-            << headerWith({ 2100, 6, 30, 23, 59, 59 }, 65535, 65535, 0xffffffffu) << 2100
-            << 65535 << 65535 << quint32(0xffffffffu);
+            << headerWith({ 2100, 6, 30, 23, 59, 59 }, 65535, 65535, 0xffffffffu) << 2100 << 65535
+            << 65535 << quint32(0xffffffffu);
     QTest::newRow("samples with the top bit set")
             << headerWith({ 2024, 1, 1, 0, 0, 0 }, 1000, 8, 0x80000001u) << 2024 << 1000 << 8
             << quint32(0x80000001u);
@@ -125,19 +123,18 @@ void TestDdbHeader::shouldBuildZoneFreeTimeStamp_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("year 0")
-            << headerWith({ 2000, 12, 5, 14, 26, 3 }, 1, 1, 1)
-            << QStringLiteral("2000.12.05 14:26:03");
+    QTest::newRow("year 0") << headerWith({ 2000, 12, 5, 14, 26, 3 }, 1, 1, 1)
+                            << QStringLiteral("2000.12.05 14:26:03");
     QTest::newRow("inside the spring-forward gap of central Europe")
             << headerWith({ 2024, 3, 31, 2, 30, 0 }, 1, 1, 1)
             << QStringLiteral("2024.03.31 02:30:00");
     QTest::newRow("inside the repeated autumn hour")
             << headerWith({ 2024, 10, 27, 2, 30, 0 }, 1, 1, 1)
             << QStringLiteral("2024.10.27 02:30:00");
-    QTest::newRow("month 13 is no date") << headerWith({ 2024, 13, 1, 0, 0, 0 }, 1, 1, 1)
-                                         << QString();
-    QTest::newRow("hour 24 is no time") << headerWith({ 2024, 1, 1, 24, 0, 0 }, 1, 1, 1)
-                                        << QString();
+    QTest::newRow("month 13 is no date")
+            << headerWith({ 2024, 13, 1, 0, 0, 0 }, 1, 1, 1) << QString();
+    QTest::newRow("hour 24 is no time")
+            << headerWith({ 2024, 1, 1, 24, 0, 0 }, 1, 1, 1) << QString();
 }
 
 void TestDdbHeader::shouldBuildZoneFreeTimeStamp()

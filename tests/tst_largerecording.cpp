@@ -145,7 +145,7 @@ void TestLargeRecording::shouldSplitOrRefuseARecordingBeyondTwoGiB()
         const quint32 pieceLength = quint32(number <= 10 ? pieceFrames : pieceFrames / 2);
         // Pieces end at 21:00, 22:00, ... and the half piece at 06:30 the next morning.
         const QDateTime end = recording.start.addSecs(number <= 10 ? number * 3600 : 37800);
-        const Stamp stamp { end.date().year(), end.date().month(), end.date().day(),
+        const Stamp stamp { end.date().year(), end.date().month(),  end.date().day(),
                             end.time().hour(), end.time().minute(), end.time().second() };
         QFile piece(dir.filePath(QStringLiteral("long_%1.ddb").arg(number)));
         QVERIFY(piece.open(QIODevice::ReadOnly));

@@ -105,13 +105,13 @@ void TestPiecePlan::shouldCutIntoPieces_data()
             << QStringList { QStringLiteral("0+3600@2024-02-29 00:15:00"),
                              QStringLiteral("3600+1800@2024-02-29 00:45:00") };
     QTest::newRow("across the spring-forward change of central Europe")
-            << 10 << quint32(72000) << 60 << QStringLiteral("2024-03-31 00:30:00")
-            << quint32(36000) << quint32(0)
+            << 10 << quint32(72000) << 60 << QStringLiteral("2024-03-31 00:30:00") << quint32(36000)
+            << quint32(0)
             << QStringList { QStringLiteral("0+36000@2024-03-31 01:30:00"),
                              QStringLiteral("36000+36000@2024-03-31 02:30:00") };
     QTest::newRow("across the autumn change of central Europe")
-            << 10 << quint32(72000) << 60 << QStringLiteral("2024-10-27 01:30:00")
-            << quint32(36000) << quint32(0)
+            << 10 << quint32(72000) << 60 << QStringLiteral("2024-10-27 01:30:00") << quint32(36000)
+            << quint32(0)
             << QStringList { QStringLiteral("0+36000@2024-10-27 02:30:00"),
                              QStringLiteral("36000+36000@2024-10-27 03:30:00") };
     QTest::newRow("two hours at the highest rate")
@@ -168,9 +168,9 @@ void TestPiecePlan::shouldRefuseUnsoundPlans()
     QFETCH(PiecePlan::Status, status);
     QFETCH(quint32, pieceCount);
 
-    const PiecePlan plan(header(quint16(frequency), 1, samples, at(QStringLiteral(
-                                                                       "2024-01-01 00:00:00"))),
-                         quint16(minutes));
+    const PiecePlan plan(
+            header(quint16(frequency), 1, samples, at(QStringLiteral("2024-01-01 00:00:00"))),
+            quint16(minutes));
     QCOMPARE(plan.status(), status);
     QCOMPARE(plan.pieceCount(), pieceCount);
 }
@@ -179,9 +179,8 @@ void TestPiecePlan::shouldLocateFramesBeyondFourGigabytes()
 {
     // 65535 channels of 4 bytes: a frame is 262140 bytes, and the last piece starts far
     // beyond what 32 bits can count.
-    const PiecePlan plan(header(65535, 65535, 0xffffffffu, at(QStringLiteral(
-                                                                    "2024-01-01 00:00:00"))),
-                         120);
+    const PiecePlan plan(
+            header(65535, 65535, 0xffffffffu, at(QStringLiteral("2024-01-01 00:00:00"))), 120);
     QCOMPARE(plan.pieceCount(), quint32(10));
     const Piece last = plan.piece(9);
     QCOMPARE(last.firstFrame, qint64(4246668000));
@@ -219,13 +218,12 @@ void TestPiecePlan::shouldNamePieces_data()
     QTest::newRow("only the last dot of the name")
             << QStringLiteral("/data/run.2024.ddb") << quint32(1)
             << QStringLiteral("/data/run.2024_1.ddb");
-    QTest::newRow("dotted folder, dotted name")
-            << QStringLiteral("/data.v2/run.ddb") << quint32(1)
-            << QStringLiteral("/data.v2/run_1.ddb");
+    QTest::newRow("dotted folder, dotted name") << QStringLiteral("/data.v2/run.ddb") << quint32(1)
+                                                << QStringLiteral("/data.v2/run_1.ddb");
     QTest::newRow("dotted folder, name without a dot")
             << QStringLiteral("/data.v2/run") << quint32(1) << QStringLiteral("/data.v2/run_1");
-    QTest::newRow("name without a dot") << QStringLiteral("/data/run") << quint32(12)
-                                        << QStringLiteral("/data/run_12");
+    QTest::newRow("name without a dot")
+            << QStringLiteral("/data/run") << quint32(12) << QStringLiteral("/data/run_12");
     QTest::newRow("no folder") << QStringLiteral("run.ddb") << quint32(1)
                                << QStringLiteral("run_1.ddb");
     QTest::newRow("name that is only an extension")

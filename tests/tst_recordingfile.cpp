@@ -72,11 +72,10 @@ void TestRecordingFile::shouldRefuseWhatIsNoRecording_data()
                                   << Ddb::ReadResult::CannotOpen;
     QTest::newRow("empty name") << QString() << Ddb::ReadResult::CannotOpen;
     QTest::newRow("folder") << folder << Ddb::ReadResult::NotARegularFile;
-    QTest::newRow("FIFO, which would block the reader") << fifo
-                                                        << Ddb::ReadResult::NotARegularFile;
+    QTest::newRow("FIFO, which would block the reader") << fifo << Ddb::ReadResult::NotARegularFile;
     if (QFileInfo::exists(QStringLiteral("/dev/zero")))
-        QTest::newRow("endless device") << QStringLiteral("/dev/zero")
-                                        << Ddb::ReadResult::NotARegularFile;
+        QTest::newRow("endless device")
+                << QStringLiteral("/dev/zero") << Ddb::ReadResult::NotARegularFile;
 }
 
 void TestRecordingFile::shouldRefuseWhatIsNoRecording()

@@ -81,8 +81,7 @@ private:
     QStringList infoTexts() const;
     bool isLoaded() const;
 
-    template<typename T>
-    T *child(const char *name) const
+    template<typename T> T *child(const char *name) const
     {
         T *widget = window->findChild<T *>(QLatin1String(name));
         if (!widget)
@@ -164,8 +163,8 @@ void TestTranchel::split()
 QStringList TestTranchel::infoTexts() const
 {
     QStringList texts;
-    for (const char *name : { "nameLabel", "dateLabel", "frequencyLabel", "channelsLabel",
-                              "samplesLabel" })
+    for (const char *name :
+         { "nameLabel", "dateLabel", "frequencyLabel", "channelsLabel", "samplesLabel" })
         texts << child<QLabel>(name)->text();
     return texts;
 }
@@ -208,7 +207,7 @@ void TestTranchel::shouldDeclareItsSlotsInOrder()
     QCOMPARE(meta->className(), "Tranchel");
     QCOMPARE(meta->methodCount() - meta->methodOffset(), 3);
     const QByteArray signatures[] = { "onOpenFilesButtonClicked()", "onReplaceButtonClicked()",
-                                 "onMinutesSpinValueChanged(int)" };
+                                      "onMinutesSpinValueChanged(int)" };
     for (int i = 0; i < 3; ++i) {
         const QMetaMethod method = meta->method(meta->methodOffset() + i);
         QCOMPARE(method.methodSignature(), signatures[i]);
@@ -305,8 +304,10 @@ void TestTranchel::shouldStayIdleForWhatIsNoRecording()
     QFETCH(QString, name);
     QFETCH(int, size);
 
-    open(write(QStringLiteral("good.ddb"), recording(2, 10, 100, QStringLiteral("2024-01-01 "
-                                                                                "00:00:00"))));
+    open(write(QStringLiteral("good.ddb"),
+               recording(2, 10, 100,
+                         QStringLiteral("2024-01-01 "
+                                        "00:00:00"))));
     QVERIFY(isLoaded());
     const QString path = dir->filePath(name);
     if (size >= 0)
@@ -322,8 +323,10 @@ void TestTranchel::shouldStayIdleForWhatIsNoRecording()
 
 void TestTranchel::shouldReturnToIdleWhenCancelled()
 {
-    open(write(QStringLiteral("run.ddb"), recording(2, 10, 100, QStringLiteral("2024-01-01 "
-                                                                               "00:00:00"))));
+    open(write(QStringLiteral("run.ddb"),
+               recording(2, 10, 100,
+                         QStringLiteral("2024-01-01 "
+                                        "00:00:00"))));
     QVERIFY(isLoaded());
     cancelOpen();
     QVERIFY(!isLoaded());
@@ -354,8 +357,9 @@ void TestTranchel::shouldOpenAndSplitThroughTheWindow()
     debugLines.clear();
     split();
 
-    QCOMPARE(debugLines, QStringList({ QStringLiteral("3"), QStringLiteral("2"),
-                                       QStringLiteral("3"), QStringLiteral("300") }));
+    QCOMPARE(debugLines,
+             QStringList({ QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
+                           QStringLiteral("300") }));
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
     QVERIFY(!isLoaded());
     QCOMPARE(infoTexts(), idleTexts);
@@ -423,17 +427,19 @@ void TestTranchel::shouldCompleteASplitWithoutSamples()
                recording(4, 100, 0, QStringLiteral("2024-05-06 10:00:00"))));
     debugLines.clear();
     split();
-    QCOMPARE(debugLines, QStringList({ QStringLiteral("0"), QStringLiteral("100"),
-                                       QStringLiteral("4"), QStringLiteral("0") }));
+    QCOMPARE(debugLines,
+             QStringList({ QStringLiteral("0"), QStringLiteral("100"), QStringLiteral("4"),
+                           QStringLiteral("0") }));
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
     QCOMPARE(entriesOf(dir->path()), QStringList { QStringLiteral("run.ddb") });
 }
 
 void TestTranchel::shouldReopenAfterASplit()
 {
-    const QString path =
-            write(QStringLiteral("run.ddb"), recording(3, 2, 300, QStringLiteral("2024-05-06 "
-                                                                                  "10:00:00")));
+    const QString path = write(QStringLiteral("run.ddb"),
+                               recording(3, 2, 300,
+                                         QStringLiteral("2024-05-06 "
+                                                        "10:00:00")));
     open(path);
     child<QSpinBox>("minutesSpin")->setValue(2);
     split();
