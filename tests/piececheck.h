@@ -10,12 +10,25 @@
 #include <QString>
 #include <QStringList>
 
+#include "syntheticrecording.h"
+
 // A zone-free wall-clock time, "yyyy-MM-dd hh:mm:ss"; parsing it as local time would lose
 // the hour that a daylight-saving change skips.
 inline QDateTime wallClock(const QString &text)
 {
     return QDateTime(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")),
                      QTime::fromString(text.mid(11), QStringLiteral("hh:mm:ss")), Qt::UTC);
+}
+
+// A synthetic recording whose header claims all its frames.
+inline QByteArray recording(int channels, int frequency, qint64 frames, const QString &start)
+{
+    SyntheticRecording recording;
+    recording.channels = quint16(channels);
+    recording.frequency = quint16(frequency);
+    recording.frames = frames;
+    recording.start = wallClock(start);
+    return recording.bytes();
 }
 
 struct Stamp

@@ -9,16 +9,6 @@
 
 namespace {
 
-QByteArray recording(int channels, int frequency, qint64 frames, const QString &start)
-{
-    SyntheticRecording recording;
-    recording.channels = quint16(channels);
-    recording.frequency = quint16(frequency);
-    recording.frames = frames;
-    recording.start = wallClock(start);
-    return recording.bytes();
-}
-
 QByteArray claiming(QByteArray source, quint32 samples)
 {
     putLittleEndian(source, 66, samples, 4);

@@ -34,16 +34,6 @@ const QStringList idleTexts { QStringLiteral("<b>Name:</b> -"), QStringLiteral("
                               QStringLiteral("<b>Channels:</b> -"),
                               QStringLiteral("<b>Samples:</b> -") };
 
-QByteArray recording(int channels, int frequency, qint64 frames, const QString &start)
-{
-    SyntheticRecording recording;
-    recording.channels = quint16(channels);
-    recording.frequency = quint16(frequency);
-    recording.frames = frames;
-    recording.start = wallClock(start);
-    return recording.bytes();
-}
-
 QByteArray withField(QByteArray bytes, int offset, quint32 value, int width)
 {
     putLittleEndian(bytes, offset, value, width);
@@ -225,7 +215,7 @@ void TestTranchel::shouldShowTheHeader_data()
     QTest::addColumn<QStringList>("texts");
 
     const QByteArray base = recording(3, 2, 300, QStringLiteral("2000-12-05 14:26:03"));
-    QTest::newRow("year 0 and the spec's time")
+    QTest::newRow("stored year 0")
             << QStringLiteral("run.ddb") << base
             << QStringList { QStringLiteral("<b>Name:</b> run.ddb"),
                              QStringLiteral("<b>Date:</b> 2000.12.05 14:26:03"),
