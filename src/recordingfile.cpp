@@ -8,6 +8,7 @@
 #include <limits>
 
 #if defined(Q_OS_LINUX)
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
@@ -30,6 +31,17 @@ void prepareBuffer(char *data, qint64 size)
 #else
     Q_UNUSED(data);
     Q_UNUSED(size);
+#endif
+}
+
+// The recording is now held here whole; the kernel's cached copy of the file would only
+// double the memory it takes, and the pieces written next can reuse those pages.
+void releaseCachedPages(QFile &file)
+{
+#if defined(Q_OS_LINUX)
+    posix_fadvise(file.handle(), 0, 0, POSIX_FADV_DONTNEED);
+#else
+    Q_UNUSED(file);
 #endif
 }
 
@@ -77,6 +89,7 @@ ReadResult readRecording(const QString &path, QByteArray &bytes)
     prepareBuffer(content.data(), size);
     if (!readFully(file, content.data(), size))
         return ReadResult::ReadFailed;
+    releaseCachedPages(file);
     bytes = std::move(content);
     return ReadResult::Loaded;
 }
