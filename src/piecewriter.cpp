@@ -50,10 +50,25 @@ private:
         constexpr qint64 chunk = 8 * 1024 * 1024;
         for (qint64 done = 0; done < length; done += chunk) {
             const qint64 size = qMin(chunk, length - done);
+            const qint64 offset = file.pos();
             if (file.write(data + done, size) != size)
                 return false;
+            startWriteBack(file, offset, size);
         }
         return true;
+    }
+
+    // Lets the disk take each slice while the next one is copied, instead of all at the end.
+    static void startWriteBack(QSaveFile &file, qint64 offset, qint64 length)
+    {
+#if defined(Q_OS_LINUX)
+        if (file.handle() >= 0)
+            sync_file_range(file.handle(), offset, length, SYNC_FILE_RANGE_WRITE);
+#else
+        Q_UNUSED(file);
+        Q_UNUSED(offset);
+        Q_UNUSED(length);
+#endif
     }
 
     // Nothing here reads a piece again. Writing it back now and dropping its pages from the
