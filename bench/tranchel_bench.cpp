@@ -4,21 +4,19 @@
 // that its peak memory is the window's alone.
 #include "tranchel.h"
 
+#include "dialogdriver.h"
 #include "syntheticrecording.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -44,13 +42,7 @@ int measureWindow(const QString &path)
     Tranchel window;
     window.show();
     QElapsedTimer openTimer;
-    QTimer::singleShot(0, &window, [&window, &openTimer, path] {
-        auto *dialog = window.findChild<QFileDialog *>();
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
-        openTimer.start();
-        static_cast<QDialog *>(dialog)->accept();
-    });
-    window.findChild<QPushButton *>(QStringLiteral("openButton"))->click();
+    openThroughDialog(window, path, [&openTimer] { openTimer.start(); });
     const double openMs = openTimer.nsecsElapsed() / 1e6;
 
     auto *splitButton = window.findChild<QPushButton *>(QStringLiteral("splitButton"));

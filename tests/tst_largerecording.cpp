@@ -2,19 +2,17 @@
 // (header, a hole, recognisable frames at both ends), but the pieces are real files.
 #include "tranchel.h"
 
+#include "dialogdriver.h"
 #include "piececheck.h"
 #include "recordingfile.h"
 #include "syntheticrecording.h"
 
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStorageInfo>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -80,22 +78,7 @@ class TestLargeRecording : public QObject
 
 private slots:
     void shouldSplitOrRefuseARecordingBeyondTwoGiB();
-
-private:
-    void open(Tranchel &window, const QString &path);
 };
-
-void TestLargeRecording::open(Tranchel &window, const QString &path)
-{
-    QTimer::singleShot(0, &window, [&window, path] {
-        auto *dialog = window.findChild<QFileDialog *>();
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
-        static_cast<QDialog *>(dialog)->accept();
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-    window.findChild<QPushButton *>(QStringLiteral("openButton"))->click();
-}
 
 void TestLargeRecording::shouldSplitOrRefuseARecordingBeyondTwoGiB()
 {
@@ -114,7 +97,7 @@ void TestLargeRecording::shouldSplitOrRefuseARecordingBeyondTwoGiB()
     window.show();
     QElapsedTimer timer;
     timer.start();
-    open(window, path);
+    openThroughDialog(window, path);
     const qint64 openMs = timer.restart();
     auto *splitButton = window.findChild<QPushButton *>(QStringLiteral("splitButton"));
     auto *samplesLabel = window.findChild<QLabel *>(QStringLiteral("samplesLabel"));

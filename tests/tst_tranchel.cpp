@@ -1,17 +1,15 @@
 #include "tranchel.h"
 
+#include "dialogdriver.h"
 #include "piececheck.h"
 #include "syntheticrecording.h"
 
-#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -110,29 +108,9 @@ QString TestTranchel::write(const QString &name, const QByteArray &content)
     return path;
 }
 
-// Answers the window's own dialog from inside its modal loop, as a user would.
 void TestTranchel::open(const QString &path)
 {
-    QStringList chosen;
-    QTimer::singleShot(0, window.get(), [this, path, &chosen] {
-        auto *dialog = window->findChild<QFileDialog *>();
-        if (!path.isEmpty()) {
-            // Typed into the name box, as a user would: selectFile() leaves a focused box alone,
-            // and what was picked in the list last time must not stay picked.
-            for (auto *view : dialog->findChildren<QAbstractItemView *>())
-                view->clearSelection();
-            auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-            if (nameEdit)
-                nameEdit->setText(path);
-            else
-                dialog->selectFile(path);
-            chosen = dialog->selectedFiles();
-            static_cast<QDialog *>(dialog)->accept();
-        }
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-    child<QPushButton>("openButton")->click();
+    const QStringList chosen = openThroughDialog(*window, path);
     QVERIFY(!window->findChild<QFileDialog *>()->isVisible());
     if (!path.isEmpty())
         QCOMPARE(chosen, QStringList { path });
