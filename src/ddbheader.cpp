@@ -45,7 +45,7 @@ std::optional<DdbHeader> readHeader(const QByteArray &recording)
     if (recording.size() < FieldsEnd)
         return std::nullopt;
     DdbHeader header;
-    header.year = quint16(read16(recording, YearOffset) + YearBase);
+    header.year = read16(recording, YearOffset) + YearBase;
     header.month = read16(recording, MonthOffset);
     header.day = read16(recording, DayOffset);
     header.hour = read16(recording, HourOffset);

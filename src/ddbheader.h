@@ -30,7 +30,7 @@ constexpr int YearBase = 2000;
 
 struct DdbHeader
 {
-    quint16 year = 0; // full calendar year
+    int year = 0; // full calendar year: the stored value + 2000, never wrapped
     quint16 month = 0;
     quint16 day = 0;
     quint16 hour = 0;

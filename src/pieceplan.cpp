@@ -1,9 +1,26 @@
 #include "pieceplan.h"
 
-PiecePlan::PiecePlan(const DdbHeader &header, quint16 minutes)
-    : m_minutes(minutes)
-    , m_frequency(header.frequency)
+#include <limits>
+
+namespace {
+
+qint64 wholeFramesIn(qint64 fileSize, qint64 frameSize)
+{
+    // Every piece starts with a full header copy; a shorter file gives none.
+    if (fileSize < Ddb::HeaderSize)
+        return 0;
+    // Frames of no channels take no bytes: every counted one exists.
+    if (frameSize == 0)
+        return std::numeric_limits<qint64>::max();
+    return (fileSize - Ddb::HeaderSize) / frameSize;
+}
+
+} // namespace
+
+PiecePlan::PiecePlan(const DdbHeader &header, quint16 minutes, qint64 fileSize)
+    : m_frequency(header.frequency)
     , m_frameSize(header.frameSize())
+    , m_framesInFile(wholeFramesIn(fileSize, header.frameSize()))
     , m_start(header.timeStamp())
     , m_pieceLength(quint32(minutes) * header.frequency * 60)
 {
@@ -29,14 +46,14 @@ Piece PiecePlan::piece(quint32 index) const
     Piece piece;
     piece.number = index + 1;
     piece.firstFrame = qint64(index) * m_pieceLength;
-    const bool full = index < m_fullPieces;
-    piece.frames = full ? m_pieceLength : m_remainder;
+    piece.plannedFrames = index < m_fullPieces ? m_pieceLength : m_remainder;
+    const qint64 framesLeft = qMax<qint64>(0, m_framesInFile - piece.firstFrame);
+    piece.frames = quint32(qMin<qint64>(piece.plannedFrames, framesLeft));
     piece.firstByte = Ddb::HeaderSize + piece.firstFrame * m_frameSize;
     piece.byteLength = piece.frames * m_frameSize;
-    const qint64 fullSeconds = qint64(m_minutes) * 60;
-    const qint64 elapsed = full ? (qint64(index) + 1) * fullSeconds
-                                : qint64(m_fullPieces) * fullSeconds + m_remainder / m_frequency;
-    piece.timeStamp = m_start.addSecs(elapsed);
+    // For a whole piece this is the recording's stamp plus all full pieces so far, plus
+    // the remainder's whole seconds for the last one.
+    piece.timeStamp = m_start.addSecs((piece.firstFrame + piece.frames) / m_frequency);
     return piece;
 }
 

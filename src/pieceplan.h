@@ -9,16 +9,25 @@ struct Piece
 {
     quint32 number = 0; // counts from 1, as in the file name
     qint64 firstFrame = 0;
+    quint32 plannedFrames = 0; // what the plan gives the piece
+    // What it holds: the whole frames of its share that exist in the file. Its header
+    // states this count.
     quint32 frames = 0;
-    // Where the piece's frames lie in the source file, as far as the header claims them.
+    // Where those frames lie in the source file.
     qint64 firstByte = 0;
     qint64 byteLength = 0;
-    // The time at which the piece ends: the recording's stamp plus the length of
-    // this piece and of every piece before it.
+    // The time at which the frames it holds end: the recording's stamp plus
+    // (firstFrame + frames) div frequency seconds.
     QDateTime timeStamp;
+
+    // A piece without a frame of its share, or from a file without a whole header, would
+    // be no sound DDB file and is not written.
+    bool isWritable() const { return frames > 0; }
+    bool isWhole() const { return frames == plannedFrames; }
 };
 
-// How a recording is cut: full pieces of `minutes` each, then the remaining frames.
+// How a recording is cut: full pieces of `minutes` each, then the remaining frames; each
+// piece holding what the file really has of its share.
 class PiecePlan
 {
 public:
@@ -27,7 +36,8 @@ public:
     // Beyond this a header is taken for corrupt rather than creating millions of files.
     static constexpr quint32 MaxPieces = 100000;
 
-    PiecePlan(const DdbHeader &header, quint16 minutes);
+    // `fileSize` is the size of the whole recording file, header included.
+    PiecePlan(const DdbHeader &header, quint16 minutes, qint64 fileSize);
 
     Status status() const;
     quint32 pieceLength() const { return m_pieceLength; }
@@ -37,9 +47,9 @@ public:
     Piece piece(quint32 index) const;
 
 private:
-    quint32 m_minutes;
     quint16 m_frequency;
     qint64 m_frameSize;
+    qint64 m_framesInFile; // whole frames the data area holds
     QDateTime m_start;
     quint32 m_pieceLength = 0;
     quint32 m_remainder = 0;

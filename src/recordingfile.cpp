@@ -6,11 +6,15 @@
 #include <QFileInfo>
 
 #include <limits>
+#include <new>
 
 #if defined(Q_OS_LINUX)
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -57,6 +61,34 @@ bool readFully(QFile &file, char *data, qint64 size)
     return true;
 }
 
+Ddb::FileIdentity identityOf(QFile &file)
+{
+    Ddb::FileIdentity identity;
+#if defined(Q_OS_UNIX)
+    struct stat status {};
+    if (fstat(file.handle(), &status) == 0) {
+        identity.device = quint64(status.st_dev);
+        identity.inode = quint64(status.st_ino);
+    }
+#else
+    Q_UNUSED(file);
+#endif
+    return identity;
+}
+
+// The one place that catches an exception: Qt's containers throw std::bad_alloc when
+// memory runs out (an address-space limit, say), and a refused recording is better than
+// a vanished window.
+bool allocate(QByteArray &buffer, qint64 size)
+{
+    try {
+        buffer = QByteArray(size, Qt::Uninitialized);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 } // namespace
 
 namespace Ddb {
@@ -71,7 +103,8 @@ qint64 maxRecordingSize()
 #endif
 }
 
-ReadResult readRecording(const QString &path, QByteArray &bytes)
+ReadResult readRecording(const QString &path, QByteArray &bytes, FileIdentity &identity,
+                         qint64 memoryLimit)
 {
     const QFileInfo info(path);
     if (!info.isFile())
@@ -85,12 +118,20 @@ ReadResult readRecording(const QString &path, QByteArray &bytes)
     if (size > maxRecordingSize())
         return ReadResult::TooLarge;
 
-    QByteArray content(size, Qt::Uninitialized);
-    prepareBuffer(content.data(), size);
+    if (memoryLimit >= 0 && size > memoryLimit)
+        return ReadResult::NotEnoughMemory;
+
+    QByteArray content;
+    if (!allocate(content, size))
+        return ReadResult::NotEnoughMemory;
+    // Only memory the check above has granted is touched before the read.
+    if (memoryLimit >= 0)
+        prepareBuffer(content.data(), size);
     if (!readFully(file, content.data(), size))
         return ReadResult::ReadFailed;
     releaseCachedPages(file);
     bytes = std::move(content);
+    identity = identityOf(file);
     return ReadResult::Loaded;
 }
 

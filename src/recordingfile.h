@@ -1,5 +1,7 @@
 #pragma once
 
+#include "systemmemory.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,13 +13,29 @@ enum class ReadResult {
     CannotOpen,
     TooShort, // lacks header fields
     TooLarge, // more than one byte array can hold in this build
+    NotEnoughMemory, // more than the system can give without swapping, or the allocation failed
     ReadFailed, // the file ended early or a read failed
+};
+
+// Which file a recording was read from, whatever names lead to it now.
+struct FileIdentity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool isKnown() const { return device != 0 || inode != 0; }
+    bool operator==(const FileIdentity &other) const
+    {
+        return device == other.device && inode == other.inode;
+    }
 };
 
 // The largest recording that fits one QByteArray in this build.
 qint64 maxRecordingSize();
 
-// Reads the whole file into `bytes`, which is left untouched unless the result is Loaded.
-ReadResult readRecording(const QString &path, QByteArray &bytes);
+// Reads the whole file into `bytes` and tells which file it was in `identity`; both are
+// left untouched unless the result is Loaded. A file larger than `memoryLimit` bytes is
+// refused (-1: no limit known).
+ReadResult readRecording(const QString &path, QByteArray &bytes, FileIdentity &identity,
+                         qint64 memoryLimit = availableMemory());
 
 } // namespace Ddb

@@ -99,20 +99,21 @@ void Tranchel::onOpenFilesButtonClicked()
 {
     path.clear();
     statusLabel->clear();
+    // Never hold two recordings at once, and never keep one under another file's name.
+    releaseRecording();
     if (fileDialog->exec() != QDialog::Accepted) {
         showIdle(QString());
         return;
     }
     path = fileDialog->selectedFiles().value(0);
 
-    // Never hold two recordings at once, and never keep one under another file's name.
-    recordingBytes = QByteArray();
     const WaitCursor waitCursor;
     std::optional<DdbHeader> loadedHeader;
-    if (!path.isEmpty() && Ddb::readRecording(path, recordingBytes) == Ddb::ReadResult::Loaded)
+    if (!path.isEmpty()
+        && Ddb::readRecording(path, recordingBytes, recordingIdentity) == Ddb::ReadResult::Loaded)
         loadedHeader = Ddb::readHeader(recordingBytes);
     if (!loadedHeader) {
-        recordingBytes = QByteArray();
+        releaseRecording();
         showIdle(QString());
         return;
     }
@@ -133,6 +134,8 @@ void Tranchel::onMinutesSpinValueChanged(int value)
 void Tranchel::replace()
 {
     const bool succeeded = splitRecording();
+    // The idle window holds no recording: its memory goes back to the system.
+    releaseRecording();
     showIdle(succeeded ? QStringLiteral("Split completed") : QStringLiteral("Split failed"));
 }
 
@@ -140,7 +143,7 @@ bool Tranchel::splitRecording()
 {
     if (recordingBytes.isEmpty())
         return true;
-    const PiecePlan plan(header, minutes);
+    const PiecePlan plan(header, minutes, recordingBytes.size());
     if (plan.status() == PiecePlan::Status::NoFrequency)
         return false;
     qDebug() << plan.pieceCount();
@@ -151,9 +154,15 @@ bool Tranchel::splitRecording()
         return false;
 
     const WaitCursor waitCursor;
-    const SplitOutcome outcome = Ddb::writePieces(recordingBytes, path, plan);
+    const SplitOutcome outcome = Ddb::writePieces(recordingBytes, recordingIdentity, path, plan);
     header.samples = 0; // every frame is in a piece or in a skipped one
-    return outcome.failed == 0;
+    return outcome.succeeded();
+}
+
+void Tranchel::releaseRecording()
+{
+    recordingBytes = QByteArray();
+    recordingIdentity = Ddb::FileIdentity();
 }
 
 void Tranchel::showIdle(const QString &status)

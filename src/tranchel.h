@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ddbheader.h"
+#include "recordingfile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -31,10 +32,12 @@ private:
     bool splitRecording();
     void showIdle(const QString &status);
     void showRecording();
+    void releaseRecording();
 
     quint16 minutes = 60;
     QString path;
     QByteArray recordingBytes;
+    Ddb::FileIdentity recordingIdentity; // the file the pieces must never replace
     DdbHeader header;
 
     QFileDialog *fileDialog;

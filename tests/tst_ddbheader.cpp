@@ -66,8 +66,8 @@ void TestDdbHeader::shouldReadEveryField_data()
                                            << 2000 << 500 << 32 << quint32(1234);
     QTest::newRow("stored year 24 is 2024")
             << headerWith({ 2024, 1, 1, 0, 0, 0 }, 1, 1, 0) << 2024 << 1 << 1 << quint32(0);
-    QTest::newRow("stored year 65535 wraps to 1999")
-            << headerWith({ 2000 + 65535, 1, 1, 0, 0, 0 }, 2, 3, 4) << 1999 << 2 << 3 << quint32(4);
+    QTest::newRow("stored year 65535 is 67535")
+            << headerWith({ 2000 + 65535, 1, 1, 0, 0, 0 }, 2, 3, 4) << 67535 << 2 << 3 << quint32(4);
     QTest::newRow("largest values")
             << headerWith({ 2100, 6, 30, 23, 59, 59 }, 65535, 65535, 0xffffffffu) << 2100 << 65535
             << 65535 << quint32(0xffffffffu);
@@ -131,6 +131,9 @@ void TestDdbHeader::shouldBuildZoneFreeTimeStamp_data()
     QTest::newRow("inside the repeated autumn hour")
             << headerWith({ 2024, 10, 27, 2, 30, 0 }, 1, 1, 1)
             << QStringLiteral("2024.10.27 02:30:00");
+    QTest::newRow("stored year 65436 is the leap year 67436")
+            << headerWith({ 2000 + 65436, 2, 29, 0, 0, 0 }, 1, 1, 1)
+            << QStringLiteral("67436.02.29 00:00:00");
     QTest::newRow("month 13 is no date")
             << headerWith({ 2024, 13, 1, 0, 0, 0 }, 1, 1, 1) << QString();
     QTest::newRow("hour 24 is no time")
@@ -162,6 +165,9 @@ void TestDdbHeader::shouldStampOnlyTheStampAndCount_data()
     QTest::newRow("largest frame count")
             << QDateTime(QDate(2255, 12, 31), QTime(23, 59, 59), Qt::UTC) << quint32(0xfffffffe)
             << QByteArray::fromHex("ff00 0c00 1f00 1700 3b00 3b00 feffffff");
+    QTest::newRow("year 67535 is stored as 65535")
+            << QDateTime(QDate(67535, 1, 2), QTime(0, 0, 0), Qt::UTC) << quint32(1)
+            << QByteArray::fromHex("ffff 0100 0200 0000 0000 0000 01000000");
     QTest::newRow("count bytes in little-endian order")
             << QDateTime(QDate(2030, 6, 15), QTime(12, 0, 0), Qt::UTC) << quint32(0x01020304)
             << QByteArray::fromHex("1e00 0600 0f00 0c00 0000 0000 04030201");

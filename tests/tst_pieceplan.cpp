@@ -11,7 +11,7 @@ namespace {
 DdbHeader header(quint16 frequency, quint16 channels, quint32 samples, const QDateTime &start)
 {
     DdbHeader header;
-    header.year = quint16(start.date().year());
+    header.year = start.date().year();
     header.month = quint16(start.date().month());
     header.day = quint16(start.date().day());
     header.hour = quint16(start.time().hour());
@@ -21,6 +21,12 @@ DdbHeader header(quint16 frequency, quint16 channels, quint32 samples, const QDa
     header.channels = channels;
     header.samples = samples;
     return header;
+}
+
+// The size of a file that holds every frame its header counts.
+qint64 wholeFile(const DdbHeader &header)
+{
+    return Ddb::HeaderSize + header.samples * header.frameSize();
 }
 
 QDateTime at(const QString &text)
@@ -131,7 +137,8 @@ void TestPiecePlan::shouldCutIntoPieces()
     QFETCH(quint32, remainder);
     QFETCH(QStringList, pieces);
 
-    const PiecePlan plan(header(quint16(frequency), 3, samples, at(start)), quint16(minutes));
+    const DdbHeader source = header(quint16(frequency), 3, samples, at(start));
+    const PiecePlan plan(source, quint16(minutes), wholeFile(source));
     QCOMPARE(plan.status(), PiecePlan::Status::Ready);
     QCOMPARE(plan.pieceLength(), pieceLength);
     QCOMPARE(plan.remainder(), remainder);
@@ -168,9 +175,9 @@ void TestPiecePlan::shouldRefuseUnsoundPlans()
     QFETCH(PiecePlan::Status, status);
     QFETCH(quint32, pieceCount);
 
-    const PiecePlan plan(
-            header(quint16(frequency), 1, samples, at(QStringLiteral("2024-01-01 00:00:00"))),
-            quint16(minutes));
+    const DdbHeader source
+            = header(quint16(frequency), 1, samples, at(QStringLiteral("2024-01-01 00:00:00")));
+    const PiecePlan plan(source, quint16(minutes), wholeFile(source));
     QCOMPARE(plan.status(), status);
     QCOMPARE(plan.pieceCount(), pieceCount);
 }
@@ -179,8 +186,9 @@ void TestPiecePlan::shouldLocateFramesBeyondFourGigabytes()
 {
     // 65535 channels of 4 bytes: a frame is 262140 bytes, and the last piece starts far
     // beyond what 32 bits can count.
-    const PiecePlan plan(
-            header(65535, 65535, 0xffffffffu, at(QStringLiteral("2024-01-01 00:00:00"))), 120);
+    const DdbHeader source
+            = header(65535, 65535, 0xffffffffu, at(QStringLiteral("2024-01-01 00:00:00")));
+    const PiecePlan plan(source, 120, wholeFile(source));
     QCOMPARE(plan.pieceCount(), quint32(10));
     const Piece last = plan.piece(9);
     QCOMPARE(last.firstFrame, qint64(4246668000));
@@ -194,7 +202,7 @@ void TestPiecePlan::shouldLeaveStampsInvalidForAnInvalidTime()
 {
     DdbHeader invalid = header(2, 3, 300, at(QStringLiteral("2024-01-01 00:00:00")));
     invalid.month = 13;
-    const PiecePlan plan(invalid, 1);
+    const PiecePlan plan(invalid, 1, wholeFile(invalid));
     QCOMPARE(plan.pieceCount(), quint32(3));
     for (quint32 index = 0; index < plan.pieceCount(); ++index)
         QVERIFY(!plan.piece(index).timeStamp.isValid());

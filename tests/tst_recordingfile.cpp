@@ -20,6 +20,10 @@ private slots:
     void shouldRefuseWhatIsNoRecording_data();
     void shouldRefuseWhatIsNoRecording();
     void shouldFitTheByteArrayOfThisBuild();
+    void shouldLoadOnlyWhatMemoryHolds_data();
+    void shouldLoadOnlyWhatMemoryHolds();
+    void shouldReadTheSystemsMemoryFigures_data();
+    void shouldReadTheSystemsMemoryFigures();
 
 private:
     QTemporaryDir dir;
@@ -47,8 +51,13 @@ void TestRecordingFile::shouldReadWholeRecordings()
     const QString path = dir.filePath(QStringLiteral("whole.ddb"));
     QVERIFY(writeContent(path, content));
     QByteArray bytes = "previous";
-    QCOMPARE(Ddb::readRecording(path, bytes), Ddb::ReadResult::Loaded);
+    Ddb::FileIdentity identity;
+    QCOMPARE(Ddb::readRecording(path, bytes, identity), Ddb::ReadResult::Loaded);
     QCOMPARE(bytes, content);
+    struct stat status {};
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &status), 0);
+    QCOMPARE(identity.inode, quint64(status.st_ino));
+    QCOMPARE(identity.device, quint64(status.st_dev));
 }
 
 void TestRecordingFile::shouldRefuseWhatIsNoRecording_data()
@@ -83,8 +92,10 @@ void TestRecordingFile::shouldRefuseWhatIsNoRecording()
     QFETCH(QString, path);
     QFETCH(Ddb::ReadResult, result);
     QByteArray bytes = "previous";
-    QCOMPARE(Ddb::readRecording(path, bytes), result);
+    Ddb::FileIdentity identity { 1, 2 };
+    QCOMPARE(Ddb::readRecording(path, bytes, identity), result);
     QCOMPARE(bytes, QByteArray("previous"));
+    QCOMPARE(identity.inode, quint64(2));
 }
 
 void TestRecordingFile::shouldFitTheByteArrayOfThisBuild()
@@ -97,6 +108,79 @@ void TestRecordingFile::shouldFitTheByteArrayOfThisBuild()
 #else
     QVERIFY(Ddb::maxRecordingSize() > 64 * twoGiB);
 #endif
+}
+
+void TestRecordingFile::shouldLoadOnlyWhatMemoryHolds_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("memoryLimit"); // -1: the system tells no limit
+    QTest::addColumn<Ddb::ReadResult>("result");
+
+    QTest::newRow("exactly what memory holds") << qint64(1000) << qint64(1000)
+                                               << Ddb::ReadResult::Loaded;
+    QTest::newRow("one byte more") << qint64(1000) << qint64(999)
+                                   << Ddb::ReadResult::NotEnoughMemory;
+    QTest::newRow("no memory to spare") << qint64(512) << qint64(0)
+                                        << Ddb::ReadResult::NotEnoughMemory;
+    QTest::newRow("no limit known") << qint64(1000) << qint64(-1) << Ddb::ReadResult::Loaded;
+    // Sparse: refused before a byte is allocated, by the array limit of Qt 5 first.
+    const bool qt5 = QT_VERSION < QT_VERSION_CHECK(6, 0, 0);
+    QTest::newRow("2 GiB, sparse") << (qint64(1) << 31) << (qint64(1) << 30)
+                                   << (qt5 ? Ddb::ReadResult::TooLarge
+                                           : Ddb::ReadResult::NotEnoughMemory);
+}
+
+void TestRecordingFile::shouldLoadOnlyWhatMemoryHolds()
+{
+    QFETCH(qint64, size);
+    QFETCH(qint64, memoryLimit);
+    QFETCH(Ddb::ReadResult, result);
+
+    const QString path = dir.filePath(QStringLiteral("sized.ddb"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+    file.close();
+    QByteArray bytes;
+    Ddb::FileIdentity identity;
+    QCOMPARE(Ddb::readRecording(path, bytes, identity, memoryLimit), result);
+    QCOMPARE(bytes.size(), result == Ddb::ReadResult::Loaded ? int(size) : 0);
+}
+
+void TestRecordingFile::shouldReadTheSystemsMemoryFigures_data()
+{
+    QTest::addColumn<QByteArray>("meminfo");
+    QTest::addColumn<QByteArray>("cgroupMax");
+    QTest::addColumn<QByteArray>("cgroupCurrent");
+    QTest::addColumn<qint64>("available");
+    QTest::addColumn<qint64>("headroom");
+
+    const QByteArray meminfo = "MemTotal:       24683772 kB\nMemFree:        24118656 kB\n"
+                               "MemAvailable:   24336764 kB\nSwapFree:  8000000 kB\n";
+    QTest::newRow("no cgroup limit") << meminfo << QByteArray("max\n") << QByteArray("4096\n")
+                                     << qint64(24336764) * 1024 << qint64(-1);
+    QTest::newRow("a cgroup limit of 1 GiB, 100 MiB used")
+            << meminfo << QByteArray("1073741824\n") << QByteArray("104857600\n")
+            << qint64(24336764) * 1024 << qint64(1073741824 - 104857600);
+    QTest::newRow("a cgroup over its limit, a kernel without MemAvailable")
+            << QByteArray("MemTotal: 1000 kB\nMemFree: 500 kB\n") << QByteArray("1000")
+            << QByteArray("2000") << qint64(-1) << qint64(0);
+    QTest::newRow("unreadable files") << QByteArray() << QByteArray() << QByteArray() << qint64(-1)
+                                      << qint64(-1);
+}
+
+void TestRecordingFile::shouldReadTheSystemsMemoryFigures()
+{
+    QFETCH(QByteArray, meminfo);
+    QFETCH(QByteArray, cgroupMax);
+    QFETCH(QByteArray, cgroupCurrent);
+    QFETCH(qint64, available);
+    QFETCH(qint64, headroom);
+
+    QCOMPARE(Ddb::memAvailableFrom(meminfo), available);
+    QCOMPARE(Ddb::cgroupHeadroomFrom(cgroupMax, cgroupCurrent), headroom);
+    // This machine's own figure, whatever it is, is what /proc/meminfo allows less the reserve.
+    const qint64 system = Ddb::memAvailableFrom(fileContent(QStringLiteral("/proc/meminfo")));
+    QVERIFY(Ddb::availableMemory() <= qMax<qint64>(0, system - Ddb::MemoryReserve) + (16 << 20));
 }
 
 QTEST_GUILESS_MAIN(TestRecordingFile)

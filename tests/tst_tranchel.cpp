@@ -229,6 +229,13 @@ void TestTranchel::shouldShowTheHeader_data()
                              QStringLiteral("<b>Frequency:</b> 500"),
                              QStringLiteral("<b>Channels:</b> 32"),
                              QStringLiteral("<b>Samples:</b> 10") };
+    QTest::newRow("the largest stored year")
+            << QStringLiteral("far.ddb") << withField(base, 44, 65535, 2)
+            << QStringList { QStringLiteral("<b>Name:</b> far.ddb"),
+                             QStringLiteral("<b>Date:</b> 67535.12.05 14:26:03"),
+                             QStringLiteral("<b>Frequency:</b> 2"),
+                             QStringLiteral("<b>Channels:</b> 3"),
+                             QStringLiteral("<b>Samples:</b> 300") };
     QTest::newRow("a file of 70 bytes")
             << QStringLiteral("fields.ddb") << base.left(70)
             << QStringList { QStringLiteral("<b>Name:</b> fields.ddb"),
@@ -357,6 +364,13 @@ void TestTranchel::shouldReportAFailedSplit_data()
             << QStringList { QStringLiteral("100001"), QStringLiteral("1"), QStringLiteral("3"),
                              QStringLiteral("6000001") }
             << QStringList { QStringLiteral("run.ddb") };
+    QTest::newRow("a data area shorter than the header claims")
+            << withField(recording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
+            << false
+            << QStringList { QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
+                             QStringLiteral("300") }
+            << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb"),
+                             QStringLiteral("run_2.ddb") };
     QTest::newRow("a folder where the second piece goes")
             << base << true
             << QStringList { QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
