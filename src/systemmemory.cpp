@@ -50,7 +50,8 @@ namespace Ddb {
 
 qint64 memAvailableFrom(const QByteArray &meminfo)
 {
-    for (const QByteArray &line : meminfo.split('\n')) {
+    const QList<QByteArray> lines = meminfo.split('\n');
+    for (const QByteArray &line : lines) {
         if (!line.startsWith("MemAvailable:"))
             continue;
         const QByteArray value = line.mid(13).trimmed();

@@ -3,13 +3,16 @@
 #include "pieceplan.h"
 #include "piecewriter.h"
 #include "recordingfile.h"
+#include "splitreport.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QFileDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace {
@@ -41,11 +44,21 @@ QString emptyField(const char *name)
     return field(name, QStringLiteral("-"));
 }
 
+QIcon programIcon()
+{
+    QIcon icon;
+    for (int size : { 16, 32, 48, 64, 128, 256 })
+        icon.addFile(QStringLiteral(":/icons/tranchel-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 } // namespace
 
 Tranchel::Tranchel(QWidget *parent)
     : QWidget(parent)
 {
+    Q_INIT_RESOURCE(tranchel);
+
     fileDialog = new QFileDialog(this);
     fileDialog->setNameFilter(tr("DDB file (*.ddb)"));
     fileDialog->setViewMode(QFileDialog::Detail);
@@ -59,6 +72,8 @@ Tranchel::Tranchel(QWidget *parent)
     minutesSpin->setRange(1, 120);
     minutesSpin->setValue(minutes);
     minutesSpin->setEnabled(false);
+    minutesSpin->setAccessibleName(QStringLiteral("Minutes per piece"));
+    minutesSpin->setToolTip(QStringLiteral("Minutes per piece"));
     connect(minutesSpin, qOverload<int>(&QSpinBox::valueChanged), this,
             &Tranchel::onMinutesSpinValueChanged);
 
@@ -90,15 +105,17 @@ Tranchel::Tranchel(QWidget *parent)
     mainLayout->addStretch(0);
 
     setLayout(mainLayout);
-    setFixedSize(250, 250);
+    setFixedSize(fittingSize());
     openButton->setFocus(Qt::OtherFocusReason);
     setWindowTitle(QStringLiteral("DDB file splitter"));
+    setWindowIcon(programIcon());
 }
 
 void Tranchel::onOpenFilesButtonClicked()
 {
     path.clear();
     statusLabel->clear();
+    statusLabel->setToolTip(QString());
     // Never hold two recordings at once, and never keep one under another file's name.
     releaseRecording();
     if (fileDialog->exec() != QDialog::Accepted) {
@@ -133,30 +150,63 @@ void Tranchel::onMinutesSpinValueChanged(int value)
 
 void Tranchel::replace()
 {
-    const bool succeeded = splitRecording();
+    const QStringList problems = splitRecording();
     // The idle window holds no recording: its memory goes back to the system.
     releaseRecording();
-    showIdle(succeeded ? QStringLiteral("Split completed") : QStringLiteral("Split failed"));
+    showIdle(problems.isEmpty() ? QStringLiteral("Split completed")
+                                : QStringLiteral("Split failed"));
+    statusLabel->setToolTip(SplitReport::toolTip(problems));
 }
 
-bool Tranchel::splitRecording()
+// Empty when every piece is whole and on disk; otherwise what went wrong.
+QStringList Tranchel::splitRecording()
 {
     if (recordingBytes.isEmpty())
-        return true;
+        return {};
     const PiecePlan plan(header, minutes, recordingBytes.size());
     if (plan.status() == PiecePlan::Status::NoFrequency)
-        return false;
+        return { SplitReport::refusal(plan) };
     qDebug() << plan.pieceCount();
     qDebug() << header.frequency;
     qDebug() << header.channels;
     qDebug() << header.samples;
     if (plan.status() != PiecePlan::Status::Ready)
-        return false;
+        return { SplitReport::refusal(plan) };
 
     const WaitCursor waitCursor;
     const SplitOutcome outcome = Ddb::writePieces(recordingBytes, recordingIdentity, path, plan);
     header.samples = 0; // every frame is in a piece or in a skipped one
-    return outcome.succeeded();
+    return SplitReport::problems(outcome);
+}
+
+// 250 x 250 where every line fits, larger where a large font needs more: measured once, with
+// the widest text each line can show. The name line is left out: it is shortened to fit.
+QSize Tranchel::fittingSize()
+{
+    ensurePolished();
+    dateLabel->setText(field("Date", QStringLiteral("67535.12.31 23:59:59")));
+    frequencyLabel->setText(field("Frequency", QStringLiteral("65535")));
+    channelsLabel->setText(field("Channels", QStringLiteral("65535")));
+    samplesLabel->setText(field("Samples", QStringLiteral("4294967295")));
+    QSize needed(250, 250);
+    for (const QString &status : { QStringLiteral("Split completed"), QStringLiteral("Split failed") }) {
+        statusLabel->setText(status);
+        needed = needed.expandedTo(layout()->sizeHint());
+    }
+    showIdle(QString());
+    return needed;
+}
+
+// Shortened in the middle, so that the start of the name and its extension stay.
+QString Tranchel::elidedName(const QString &name)
+{
+    const QMargins margins = layout()->contentsMargins();
+    const int lineWidth = width() - margins.left() - margins.right();
+    const QFontMetrics metrics = nameLabel->fontMetrics();
+    const QChar probe = QLatin1Char('M');
+    nameLabel->setText(field("Name", probe));
+    const int room = lineWidth - nameLabel->sizeHint().width() + metrics.horizontalAdvance(probe);
+    return metrics.elidedText(name, Qt::ElideMiddle, room);
 }
 
 void Tranchel::releaseRecording()
@@ -169,18 +219,23 @@ void Tranchel::showIdle(const QString &status)
 {
     splitButton->setEnabled(false);
     minutesSpin->setEnabled(false);
+    minutesSpin->setAccessibleName(QStringLiteral("Minutes per piece"));
+    minutesSpin->setToolTip(QStringLiteral("Minutes per piece"));
     nameLabel->setText(emptyField("Name"));
     dateLabel->setText(emptyField("Date"));
     frequencyLabel->setText(emptyField("Frequency"));
     channelsLabel->setText(emptyField("Channels"));
     samplesLabel->setText(emptyField("Samples"));
+    nameLabel->setToolTip(QString());
     statusLabel->setText(status);
+    statusLabel->setToolTip(QString());
 }
 
 void Tranchel::showRecording()
 {
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-    nameLabel->setText(field("Name", name.toHtmlEscaped()));
+    nameLabel->setText(field("Name", elidedName(name).toHtmlEscaped()));
+    nameLabel->setToolTip(Qt::convertFromPlainText(path, Qt::WhiteSpaceNoWrap));
     dateLabel->setText(
             field("Date", header.timeStamp().toString(QStringLiteral("yyyy.MM.dd hh:mm:ss"))));
     frequencyLabel->setText(field("Frequency", QString::number(header.frequency)));

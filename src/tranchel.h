@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 QT_BEGIN_NAMESPACE
@@ -29,7 +30,9 @@ public slots:
 
 private:
     void replace();
-    bool splitRecording();
+    QStringList splitRecording();
+    QSize fittingSize();
+    QString elidedName(const QString &name);
     void showIdle(const QString &status);
     void showRecording();
     void releaseRecording();

@@ -45,6 +45,7 @@ class TestTranchel : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void shouldBeIdleAtStart();
@@ -59,6 +60,9 @@ private slots:
     void shouldReportAFailedSplit_data();
     void shouldReportAFailedSplit();
     void shouldCompleteASplitWithoutSamples();
+    void shouldShowEveryTextWhole_data();
+    void shouldShowEveryTextWhole();
+    void shouldShortenALongName();
     void shouldReopenAfterASplit();
 
 private:
@@ -67,6 +71,7 @@ private:
     void cancelOpen();
     void split();
     QStringList infoTexts() const;
+    void verifyEveryTextFits() const;
     bool isLoaded() const;
 
     template<typename T> T *child(const char *name) const
@@ -80,6 +85,12 @@ private:
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<Tranchel> window;
 };
+
+void TestTranchel::initTestCase()
+{
+    // The window's size depends on the font: pin one that every machine here has.
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+}
 
 void TestTranchel::init()
 {
@@ -137,6 +148,23 @@ QStringList TestTranchel::infoTexts() const
     return texts;
 }
 
+void TestTranchel::verifyEveryTextFits() const
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    for (QWidget *control : window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!control->isVisible())
+            continue;
+        const QSize hint = control->sizeHint();
+        QVERIFY2(hint.width() <= control->width() && hint.height() <= control->height(),
+                 qPrintable(QStringLiteral("%1 needs %2 x %3, has %4 x %5")
+                                    .arg(control->objectName())
+                                    .arg(hint.width())
+                                    .arg(hint.height())
+                                    .arg(control->width())
+                                    .arg(control->height())));
+    }
+}
+
 bool TestTranchel::isLoaded() const
 {
     const bool split = child<QPushButton>("splitButton")->isEnabled();
@@ -163,6 +191,9 @@ void TestTranchel::shouldBeIdleAtStart()
     QCOMPARE(window->minimumSize(), QSize(250, 250));
     QCOMPARE(window->maximumSize(), QSize(250, 250));
     QCOMPARE(window->windowTitle(), QStringLiteral("DDB file splitter"));
+    QCOMPARE(minutes->accessibleName(), QStringLiteral("Minutes per piece"));
+    QCOMPARE(minutes->toolTip(), QStringLiteral("Minutes per piece"));
+    QCOMPARE(window->windowIcon().availableSizes().size(), 6);
     auto *dialog = window->findChild<QFileDialog *>();
     QVERIFY(dialog && !dialog->isVisible());
     QCOMPARE(dialog->nameFilters(), QStringList { QStringLiteral("DDB file (*.ddb)") });
@@ -336,6 +367,7 @@ void TestTranchel::shouldOpenAndSplitThroughTheWindow()
              QStringList({ QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
                            QStringLiteral("300") }));
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
+    QCOMPARE(child<QLabel>("statusLabel")->toolTip(), QString());
     QVERIFY(!isLoaded());
     QCOMPARE(infoTexts(), idleTexts);
     const QStringList pieces { QStringLiteral("0:120:2024-05-06 10:01:00"),
@@ -355,28 +387,34 @@ void TestTranchel::shouldReportAFailedSplit_data()
     QTest::addColumn<bool>("folderAtSecondPiece");
     QTest::addColumn<QStringList>("debug");
     QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("reasons");
 
     const QByteArray base = recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
     QTest::newRow("frequency 0") << withField(base, 58, 0, 2) << false << QStringList()
-                                 << QStringList { QStringLiteral("run.ddb") };
+                                 << QStringList { QStringLiteral("run.ddb") }
+                                 << "Refused: the header's frequency is 0";
     QTest::newRow("more than 100000 pieces")
             << withField(withField(base, 58, 1, 2), 66, 6000001, 4) << false
             << QStringList { QStringLiteral("100001"), QStringLiteral("1"), QStringLiteral("3"),
                              QStringLiteral("6000001") }
-            << QStringList { QStringLiteral("run.ddb") };
+            << QStringList { QStringLiteral("run.ddb") }
+            << "Refused: 100001 pieces, more than 100000; the sample count looks corrupt";
     QTest::newRow("a data area shorter than the header claims")
             << withField(recording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
             << false
             << QStringList { QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
                              QStringLiteral("300") }
             << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb"),
-                             QStringLiteral("run_2.ddb") };
+                             QStringLiteral("run_2.ddb") }
+            << "Piece 2: holds fewer frames than the header claimed\n"
+               "Piece 3: not written: the recording holds none of its frames";
     QTest::newRow("a folder where the second piece goes")
             << base << true
             << QStringList { QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
                              QStringLiteral("300") }
             << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb"),
-                             QStringLiteral("run_2.ddb"), QStringLiteral("run_3.ddb") };
+                             QStringLiteral("run_2.ddb"), QStringLiteral("run_3.ddb") }
+            << "Piece 2: a folder or special file has its name";
 }
 
 void TestTranchel::shouldReportAFailedSplit()
@@ -385,6 +423,7 @@ void TestTranchel::shouldReportAFailedSplit()
     QFETCH(bool, folderAtSecondPiece);
     QFETCH(QStringList, debug);
     QFETCH(QStringList, files);
+    QFETCH(QString, reasons);
 
     open(write(QStringLiteral("run.ddb"), source));
     if (folderAtSecondPiece)
@@ -394,6 +433,7 @@ void TestTranchel::shouldReportAFailedSplit()
     split();
 
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split failed"));
+    QCOMPARE(child<QLabel>("statusLabel")->toolTip(), reasons);
     QCOMPARE(debugLines, debug);
     QCOMPARE(entriesOf(dir->path()), files);
     QVERIFY(!isLoaded());
@@ -436,6 +476,55 @@ void TestTranchel::shouldReopenAfterASplit()
     split();
     QCOMPARE(entriesOf(dir->path()).size(), 4);
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
+}
+
+void TestTranchel::shouldShowEveryTextWhole_data()
+{
+    QTest::addColumn<int>("pointSize");
+    QTest::newRow("9 pt") << 9;
+    QTest::newRow("20 pt") << 20;
+}
+
+void TestTranchel::shouldShowEveryTextWhole()
+{
+    QFETCH(int, pointSize);
+    const QFont pinned = QApplication::font();
+    QApplication::setFont(QFont(pinned.family(), pointSize));
+    window = std::make_unique<Tranchel>();
+    QApplication::setFont(pinned);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->minimumSize(), window->maximumSize());
+    if (pointSize == 9)
+        QCOMPARE(window->size(), QSize(250, 250));
+    verifyEveryTextFits();
+
+    // The widest values a header holds.
+    QByteArray widest = withField(recording(65535, 65535, 0, QStringLiteral("2000-12-28 23:59:58")),
+                                  66, 0xffffffffu, 4);
+    open(write(QStringLiteral("wide.ddb"), withField(widest, 44, 65535, 2)));
+    QCOMPARE(infoTexts().at(1), QStringLiteral("<b>Date:</b> 67535.12.28 23:59:58"));
+    verifyEveryTextFits();
+    split();
+    verifyEveryTextFits();
+}
+
+void TestTranchel::shouldShortenALongName()
+{
+    const QString name = QStringLiteral("a&b recording of the long afternoon session with all "
+                                        "sixteen channels.ddb");
+    const QString path = write(name, recording(1, 1, 1, QStringLiteral("2024-01-01 00:00:00")));
+    open(path);
+    const QString text = infoTexts().constFirst();
+    QVERIFY2(text.startsWith(QStringLiteral("<b>Name:</b> a&amp;b record")), qPrintable(text));
+    QVERIFY2(text.endsWith(QStringLiteral("nels.ddb")), qPrintable(text));
+    QVERIFY2(text.contains(QChar(0x2026)), qPrintable(text));
+    verifyEveryTextFits();
+    auto *nameLabel = child<QLabel>("nameLabel");
+    QVERIFY(nameLabel->toolTip().contains(path.toHtmlEscaped()));
+    QVERIFY(!nameLabel->toolTip().contains(QStringLiteral("a&b")));
+    cancelOpen();
+    QCOMPARE(nameLabel->toolTip(), QString());
 }
 
 QTEST_MAIN(TestTranchel)

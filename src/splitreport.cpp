@@ -1,0 +1,82 @@
+#include "splitreport.h"
+
+namespace {
+
+constexpr int ShownProblems = 20;
+
+QString systemError(const QString &what, int error)
+{
+    return error != 0 ? QStringLiteral("%1 (%2)").arg(what, qt_error_string(error)) : what;
+}
+
+QString problem(const FailedPiece &failed)
+{
+    using Ddb::PieceFailure;
+    QString reason;
+    switch (failed.failure) {
+    case PieceFailure::FolderInTheWay:
+        reason = QStringLiteral("a folder or special file has its name");
+        break;
+    case PieceFailure::LinkInTheWay:
+        reason = QStringLiteral("a link has its name");
+        break;
+    case PieceFailure::IsTheRecording:
+        reason = QStringLiteral("its name is the recording itself");
+        break;
+    case PieceFailure::WriteProtected:
+        reason = QStringLiteral("the file under its name is write-protected");
+        break;
+    case PieceFailure::DiskRefused:
+        reason = systemError(QStringLiteral("the disk refused it"), failed.error);
+        break;
+    case PieceFailure::NoFrames:
+        reason = QStringLiteral("not written: the recording holds none of its frames");
+        break;
+    case PieceFailure::FewerFrames:
+        reason = QStringLiteral("holds fewer frames than the header claimed");
+        break;
+    case PieceFailure::None:
+        break;
+    }
+    return QStringLiteral("Piece %1: %2").arg(failed.number).arg(reason);
+}
+
+} // namespace
+
+namespace SplitReport {
+
+QString refusal(const PiecePlan &plan)
+{
+    switch (plan.status()) {
+    case PiecePlan::Status::NoFrequency:
+        return QStringLiteral("Refused: the header's frequency is 0");
+    case PiecePlan::Status::TooManyPieces:
+        return QStringLiteral("Refused: %1 pieces, more than %2; the sample count looks corrupt")
+                .arg(plan.pieceCount())
+                .arg(PiecePlan::MaxPieces);
+    case PiecePlan::Status::Ready:
+        break;
+    }
+    return QString();
+}
+
+QStringList problems(const SplitOutcome &outcome)
+{
+    QStringList lines;
+    for (const FailedPiece &failed : outcome.failures)
+        lines << problem(failed);
+    if (outcome.folderSyncError != 0)
+        lines << systemError(QStringLiteral("The folder's new names were not flushed to disk"),
+                             outcome.folderSyncError);
+    return lines;
+}
+
+QString toolTip(const QStringList &problems)
+{
+    QStringList shown = problems.mid(0, ShownProblems);
+    if (problems.size() > ShownProblems)
+        shown << QStringLiteral("... and %1 more").arg(problems.size() - ShownProblems);
+    return shown.join(QLatin1Char('\n'));
+}
+
+} // namespace SplitReport
