@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
 // Measures how long the window takes to open and to split a large recording, and its peak
 // memory, against programs that move the same bytes: split -b (with and without sync) and
 // cat. Each measurement of the window runs in a fresh child process of this program, so

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
 #include "ddbheader.h"
 
 #include <QtEndian>

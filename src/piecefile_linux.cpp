@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
 // Piece files on Linux: written to a temporary file in the piece's folder, flushed with a
 // checked fdatasync, then renamed onto the name, which never follows a link.
 #include "piecefile.h"

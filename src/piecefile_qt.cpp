@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
 // Piece files through the toolkit's QSaveFile, for systems without the Linux writer. It
 // writes each piece whole or not at all, but it resolves links itself and does not report
 // a failed flush, so it cannot promise what the Linux writer does.

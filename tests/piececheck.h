@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
 #pragma once
 
 // Helpers shared by the tests that look at piece files. Expected bytes are built here by

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
 // A recording larger than 2 GiB, opened and split through the window. The source is sparse
 // (header, a hole, recognisable frames at both ends), but the pieces are real files.
 #include "tranchel.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
 // Memory the recording takes and gives back, measured in a build without sanitizers, whose
 // allocator would keep freed memory and reserve address space of its own.
 #include "tranchel.h"
@@ -72,6 +75,8 @@ void TestRecordingMemory::shouldRefuseWhatTheAddressSpaceCannotHold()
         // A crash must end the child at once, not in the test framework's handlers.
         signal(SIGABRT, SIG_DFL);
         signal(SIGSEGV, SIG_DFL);
+        const rlimit noCore { 0, 0 };
+        setrlimit(RLIMIT_CORE, &noCore);
         const rlimit limit { rlim_t(statusKiB("VmSize:") * 1024 + (recordingMiB << 19)),
                              RLIM_INFINITY };
         QByteArray bytes;

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
 // Writes a synthetic DDB recording, for a first try of the tool and for tests by hand.
 #include "syntheticrecording.h"
 
