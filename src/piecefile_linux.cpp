@@ -40,8 +40,8 @@ QByteArray folderOf(const QByteArray &name)
 // Never a name someone could guess and plant a link at beforehand.
 QByteArray unguessableName(const QByteArray &folder)
 {
-    return folder + "/.tranchel-"
-            + QByteArray::number(QRandomGenerator::system()->generate64(), 16) + ".tmp";
+    return folder + "/.tranchel-" + QByteArray::number(QRandomGenerator::system()->generate64(), 16)
+            + ".tmp";
 }
 
 // What stands under the name now decides whether the piece may replace it.
@@ -204,7 +204,8 @@ PieceOutcome writePieceFile(const QString &fileName, const QByteArray &header, c
                             qint64 length, const FileIdentity &recording)
 {
     const QByteArray name = QFile::encodeName(fileName);
-    struct stat existing {};
+    struct stat existing
+    { };
     bool exists = false;
     const PieceOutcome check = checkName(name, recording, existing, exists);
     if (check.failure != PieceFailure::None)
@@ -227,8 +228,8 @@ PieceOutcome writePieceFile(const QString &fileName, const QByteArray &header, c
 
 int syncFolder(const QString &folder)
 {
-    const int descriptor = ::open(QFile::encodeName(folder).constData(),
-                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int descriptor
+            = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0)
         return errno;
     int error = fsync(descriptor) == 0 ? 0 : errno;

@@ -21,7 +21,8 @@ using Ddb::PieceOutcome;
 bool isTheRecording(const QString &fileName, const Ddb::FileIdentity &identity)
 {
 #if defined(Q_OS_UNIX)
-    struct stat status {};
+    struct stat status
+    { };
     return identity.isKnown() && lstat(QFile::encodeName(fileName).constData(), &status) == 0
             && Ddb::FileIdentity { quint64(status.st_dev), quint64(status.st_ino) } == identity;
 #else

@@ -23,10 +23,9 @@ SplitOutcome writePieces(const QByteArray &recording, const FileIdentity &identi
         QByteArray header = headerCopy;
         stampPieceHeader(header, piece.timeStamp, piece.frames);
         // Straight from the loaded recording: a second copy would double the memory.
-        const PieceOutcome written
-                = writePieceFile(pieceFileName(sourcePath, piece.number), header,
-                                 recording.constData() + piece.firstByte, piece.byteLength,
-                                 identity);
+        const PieceOutcome written = writePieceFile(pieceFileName(sourcePath, piece.number), header,
+                                                    recording.constData() + piece.firstByte,
+                                                    piece.byteLength, identity);
         if (written.failure != PieceFailure::None) {
             outcome.failures.append({ piece.number, written.failure, written.error });
             continue;

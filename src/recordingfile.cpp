@@ -68,7 +68,8 @@ Ddb::FileIdentity identityOf(QFile &file)
 {
     Ddb::FileIdentity identity;
 #if defined(Q_OS_UNIX)
-    struct stat status {};
+    struct stat status
+    { };
     if (fstat(file.handle(), &status) == 0) {
         identity.device = quint64(status.st_dev);
         identity.inode = quint64(status.st_ino);

@@ -192,7 +192,8 @@ QSize Tranchel::fittingSize()
     channelsLabel->setText(field("Channels", QStringLiteral("65535")));
     samplesLabel->setText(field("Samples", QStringLiteral("4294967295")));
     QSize needed(250, 250);
-    for (const QString &status : { QStringLiteral("Split completed"), QStringLiteral("Split failed") }) {
+    for (const QString &status :
+         { QStringLiteral("Split completed"), QStringLiteral("Split failed") }) {
         statusLabel->setText(status);
         needed = needed.expandedTo(layout()->sizeHint());
     }

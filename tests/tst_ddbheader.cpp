@@ -70,7 +70,8 @@ void TestDdbHeader::shouldReadEveryField_data()
     QTest::newRow("stored year 24 is 2024")
             << headerWith({ 2024, 1, 1, 0, 0, 0 }, 1, 1, 0) << 2024 << 1 << 1 << quint32(0);
     QTest::newRow("stored year 65535 is 67535")
-            << headerWith({ 2000 + 65535, 1, 1, 0, 0, 0 }, 2, 3, 4) << 67535 << 2 << 3 << quint32(4);
+            << headerWith({ 2000 + 65535, 1, 1, 0, 0, 0 }, 2, 3, 4) << 67535 << 2 << 3
+            << quint32(4);
     QTest::newRow("largest values")
             << headerWith({ 2100, 6, 30, 23, 59, 59 }, 65535, 65535, 0xffffffffu) << 2100 << 65535
             << 65535 << quint32(0xffffffffu);

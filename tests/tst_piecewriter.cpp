@@ -29,12 +29,13 @@ QByteArray claiming(QByteArray source, quint32 samples)
 // "2 fewer, 3 none": the failed pieces and their reasons, as rows spell them.
 QString describe(const SplitOutcome &outcome)
 {
-    const char *const reasons[] = { "ok",        "folder", "link", "recording",
-                                    "protected", "disk",   "none", "fewer" };
+    const char *const reasons[]
+            = { "ok", "folder", "link", "recording", "protected", "disk", "none", "fewer" };
     QStringList failures;
     for (const FailedPiece &failed : outcome.failures)
-        failures << QStringLiteral("%1 %2").arg(failed.number).arg(
-                QLatin1String(reasons[int(failed.failure)]));
+        failures << QStringLiteral("%1 %2")
+                            .arg(failed.number)
+                            .arg(QLatin1String(reasons[int(failed.failure)]));
     if (outcome.folderSyncError != 0)
         failures << QStringLiteral("folder not synced");
     return failures.join(QStringLiteral(", "));
@@ -78,8 +79,9 @@ QString snapshot(const QString &path)
         return QStringLiteral("nothing");
     if (!info.isFile()) // reading a FIFO would wait for a writer
         return QStringLiteral("special file");
-    return QStringLiteral("%1 %2").arg(int(info.permissions())).arg(
-            QString::fromLatin1(fileContent(path).toHex()));
+    return QStringLiteral("%1 %2")
+            .arg(int(info.permissions()))
+            .arg(QString::fromLatin1(fileContent(path).toHex()));
 }
 
 const QStringList threePieces { QStringLiteral("0:120:2024-05-06 10:01:00"),
@@ -180,8 +182,8 @@ void TestPieceWriter::shouldWriteEveryPieceByteByByte_data()
     QTest::newRow("100 frames of which the header counts 80")
             << claiming(recording(3, 2, 100, ten), 80) << 1
             << QStringList { QStringLiteral("0:80:2024-05-06 10:00:40") } << "";
-    QTest::newRow("no samples, no pieces") << claiming(threeChannels, 0) << 1 << QStringList()
-                                           << "";
+    QTest::newRow("no samples, no pieces")
+            << claiming(threeChannels, 0) << 1 << QStringList() << "";
     QTest::newRow("past midnight into a new year")
             << recording(2, 1, 7200, QStringLiteral("2023-12-31 23:30:00")) << 60
             << QStringList { QStringLiteral("0:3600:2024-01-01 00:30:00"),
@@ -216,14 +218,13 @@ void TestPieceWriter::shouldWriteEveryPieceByteByByte_data()
     QTest::newRow("data area ending exactly at a piece boundary")
             << claiming(recording(3, 2, 240, ten), 300) << 1
             << QStringList { threePieces.at(0), threePieces.at(1), QString() } << "3 none";
-    QTest::newRow("empty data area") << claiming(recording(3, 2, 0, ten), 300) << 1 << nothing
-                                     << "1 none, 2 none, 3 none";
+    QTest::newRow("empty data area")
+            << claiming(recording(3, 2, 0, ten), 300) << 1 << nothing << "1 none, 2 none, 3 none";
     QTest::newRow("300 bytes claiming 10 frames")
             << claiming(recording(3, 2, 100, ten).left(300), 10) << 1 << QStringList { QString() }
             << "1 none";
-    QTest::newRow("300 bytes without channels")
-            << claiming(recording(0, 2, 0, ten).left(300), 300) << 1 << nothing
-            << "1 none, 2 none, 3 none";
+    QTest::newRow("300 bytes without channels") << claiming(recording(0, 2, 0, ten).left(300), 300)
+                                                << 1 << nothing << "1 none, 2 none, 3 none";
 }
 
 void TestPieceWriter::shouldWriteEveryPieceByteByByte()
@@ -264,7 +265,8 @@ void TestPieceWriter::shouldReplaceExistingPiecesKeepingTheirPermissions()
     QVERIFY(splitFile(sourcePath, 1).succeeded());
     QCOMPARE(fileContent(third),
              expectedPiece(source, QStringLiteral("240:60:2024-05-06 10:02:30"), 3));
-    struct stat status {};
+    struct stat status
+    { };
     QCOMPARE(stat(QFile::encodeName(third).constData(), &status), 0);
     QCOMPARE(status.st_mode & 0777, mode_t(0604));
     QCOMPARE(stat(QFile::encodeName(dir->filePath(QStringLiteral("run_1.ddb"))).constData(),
@@ -372,8 +374,7 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses_data()
     QTest::newRow("folder flush fails")
             << QByteArray("posix/io/sync/fsync") << EIO << false << "folder not synced";
     QTest::newRow("write fails") << QByteArray("posix/io/rw/write") << ENOSPC << false << all;
-    QTest::newRow("writes cut short") << QByteArray("posix/io/rw/write/reduce") << 0 << false
-                                      << "";
+    QTest::newRow("writes cut short") << QByteArray("posix/io/rw/write/reduce") << 0 << false << "";
     QTest::newRow("close fails") << QByteArray("posix/io/oc/close") << EIO << false << all;
     QTest::newRow("rename fails") << QByteArray("posix/io/dir/rename") << EACCES << false << all;
     QTest::newRow("open fails") << QByteArray("posix/io/oc/open") << EACCES << false << all;

@@ -57,7 +57,8 @@ void TestRecordingFile::shouldReadWholeRecordings()
     Ddb::FileIdentity identity;
     QCOMPARE(Ddb::readRecording(path, bytes, identity), Ddb::ReadResult::Loaded);
     QCOMPARE(bytes, content);
-    struct stat status {};
+    struct stat status
+    { };
     QCOMPARE(stat(QFile::encodeName(path).constData(), &status), 0);
     QCOMPARE(identity.inode, quint64(status.st_ino));
     QCOMPARE(identity.device, quint64(status.st_dev));
@@ -119,18 +120,18 @@ void TestRecordingFile::shouldLoadOnlyWhatMemoryHolds_data()
     QTest::addColumn<qint64>("memoryLimit"); // -1: the system tells no limit
     QTest::addColumn<Ddb::ReadResult>("result");
 
-    QTest::newRow("exactly what memory holds") << qint64(1000) << qint64(1000)
-                                               << Ddb::ReadResult::Loaded;
-    QTest::newRow("one byte more") << qint64(1000) << qint64(999)
-                                   << Ddb::ReadResult::NotEnoughMemory;
-    QTest::newRow("no memory to spare") << qint64(512) << qint64(0)
-                                        << Ddb::ReadResult::NotEnoughMemory;
+    QTest::newRow("exactly what memory holds")
+            << qint64(1000) << qint64(1000) << Ddb::ReadResult::Loaded;
+    QTest::newRow("one byte more")
+            << qint64(1000) << qint64(999) << Ddb::ReadResult::NotEnoughMemory;
+    QTest::newRow("no memory to spare")
+            << qint64(512) << qint64(0) << Ddb::ReadResult::NotEnoughMemory;
     QTest::newRow("no limit known") << qint64(1000) << qint64(-1) << Ddb::ReadResult::Loaded;
     // Sparse: refused before a byte is allocated, by the array limit of Qt 5 first.
     const bool qt5 = QT_VERSION < QT_VERSION_CHECK(6, 0, 0);
-    QTest::newRow("2 GiB, sparse") << (qint64(1) << 31) << (qint64(1) << 30)
-                                   << (qt5 ? Ddb::ReadResult::TooLarge
-                                           : Ddb::ReadResult::NotEnoughMemory);
+    QTest::newRow("2 GiB, sparse")
+            << (qint64(1) << 31) << (qint64(1) << 30)
+            << (qt5 ? Ddb::ReadResult::TooLarge : Ddb::ReadResult::NotEnoughMemory);
 }
 
 void TestRecordingFile::shouldLoadOnlyWhatMemoryHolds()
@@ -167,8 +168,8 @@ void TestRecordingFile::shouldReadTheSystemsMemoryFigures_data()
     QTest::newRow("a cgroup over its limit, a kernel without MemAvailable")
             << QByteArray("MemTotal: 1000 kB\nMemFree: 500 kB\n") << QByteArray("1000")
             << QByteArray("2000") << qint64(-1) << qint64(0);
-    QTest::newRow("unreadable files") << QByteArray() << QByteArray() << QByteArray() << qint64(-1)
-                                      << qint64(-1);
+    QTest::newRow("unreadable files")
+            << QByteArray() << QByteArray() << QByteArray() << qint64(-1) << qint64(-1);
 }
 
 void TestRecordingFile::shouldReadTheSystemsMemoryFigures()

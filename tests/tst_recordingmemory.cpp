@@ -29,7 +29,10 @@ qint64 statusKiB(const QByteArray &field)
 {
     const QByteArray status = fileContent(QStringLiteral("/proc/self/status"));
     const int start = status.indexOf(field) + field.size();
-    return status.mid(start, status.indexOf('\n', start) - start).trimmed().split(' ')[0].toLongLong();
+    return status.mid(start, status.indexOf('\n', start) - start)
+            .trimmed()
+            .split(' ')[0]
+            .toLongLong();
 }
 
 qint64 residentMiB()

@@ -154,7 +154,8 @@ QStringList TestTranchel::infoTexts() const
 void TestTranchel::verifyEveryTextFits() const
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    for (QWidget *control : window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+    for (QWidget *control :
+         window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
         if (!control->isVisible())
             continue;
         const QSize hint = control->sizeHint();
