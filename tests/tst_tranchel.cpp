@@ -403,6 +403,16 @@ void TestTranchel::shouldReportAFailedSplit_data()
                              QStringLiteral("6000001") }
             << QStringList { QStringLiteral("run.ddb") }
             << "Refused: 100001 pieces, more than 100000; the sample count looks corrupt";
+    QStringList noFrames;
+    for (int number = 1; number <= 20; ++number)
+        noFrames << QStringLiteral("Piece %1: not written: the recording holds none of its frames")
+                            .arg(number);
+    noFrames << QStringLiteral("... and 99980 more");
+    QTest::newRow("a header alone claiming 100000 pieces")
+            << withField(withField(base.left(512), 58, 1, 2), 66, 6000000, 4) << false
+            << QStringList { QStringLiteral("100000"), QStringLiteral("1"), QStringLiteral("3"),
+                             QStringLiteral("6000000") }
+            << QStringList { QStringLiteral("run.ddb") } << noFrames.join(QLatin1Char('\n'));
     QTest::newRow("a data area shorter than the header claims")
             << withField(recording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
             << false
