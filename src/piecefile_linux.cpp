@@ -20,10 +20,6 @@ namespace {
 using Ddb::PieceFailure;
 using Ddb::PieceOutcome;
 
-// Measured: one write() of hundreds of megabytes took several times longer than the same
-// bytes in slices of a few megabytes.
-constexpr qint64 SliceSize = qint64(8) << 20;
-
 PieceOutcome refused(int error)
 {
     return { PieceFailure::DiskRefused, error };
@@ -101,7 +97,7 @@ public:
     int write(const char *data, qint64 length)
     {
         for (qint64 done = 0; done < length;) {
-            const qint64 size = qMin(SliceSize, length - done);
+            const qint64 size = qMin(Ddb::WriteSliceSize, length - done);
             if (const int error = writeWhole(data + done, size))
                 return error;
             startWriteBack(m_written, size);

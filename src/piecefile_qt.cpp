@@ -53,9 +53,8 @@ PieceOutcome checkName(const QString &fileName, const Ddb::FileIdentity &recordi
 
 bool writeInSlices(QSaveFile &file, const char *data, qint64 length)
 {
-    constexpr qint64 sliceSize = qint64(8) << 20;
-    for (qint64 done = 0; done < length; done += sliceSize) {
-        const qint64 size = qMin(sliceSize, length - done);
+    for (qint64 done = 0; done < length; done += Ddb::WriteSliceSize) {
+        const qint64 size = qMin(Ddb::WriteSliceSize, length - done);
         if (file.write(data + done, size) != size)
             return false;
     }
