@@ -3,10 +3,22 @@
 
 #include "systemmemory.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 
+#include <optional>
+
+#if defined(Q_OS_LINUX)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// A v1 limit this large is the kernel's way of saying "no limit".
+constexpr qint64 NoV1Limit = qint64(1) << 62;
 
 QByteArray contentOf(const QString &path)
 {
@@ -15,36 +27,106 @@ QByteArray contentOf(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-qint64 toBytes(const QByteArray &text)
+qint64 parseByteCount(const QByteArray &text)
 {
     bool ok = false;
     const qint64 value = text.trimmed().toLongLong(&ok);
     return ok && value >= 0 ? value : -1;
 }
 
-// The tightest headroom of the cgroup (v2) this process is in and of every cgroup above it.
-qint64 cgroupHeadroom()
+// The value of `key` in a "key value" per line text such as memory.stat, -1 without it.
+qint64 statValue(const QByteArray &stat, const QByteArray &key)
 {
-    const QList<QByteArray> lines = contentOf(QStringLiteral("/proc/self/cgroup")).split('\n');
+    const QList<QByteArray> lines = stat.split('\n');
     for (const QByteArray &line : lines) {
-        if (!line.startsWith("0::/"))
-            continue;
-        QByteArray group = line.mid(3);
-        qint64 tightest = -1;
-        for (const char *root : { "/sys/fs/cgroup", "/sys/fs/cgroup/unified" }) {
-            for (QByteArray path = root + group; path.size() > int(qstrlen(root));
-                 path.truncate(path.lastIndexOf('/'))) {
-                const QString folder = QString::fromLocal8Bit(path);
-                const qint64 headroom = Ddb::cgroupHeadroomFrom(
-                        contentOf(folder + QStringLiteral("/memory.max")),
-                        contentOf(folder + QStringLiteral("/memory.current")));
-                if (headroom >= 0 && (tightest < 0 || headroom < tightest))
-                    tightest = headroom;
-            }
-        }
-        return tightest;
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() == 2 && fields.at(0) == key)
+            return parseByteCount(fields.at(1));
     }
     return -1;
+}
+
+// mountinfo writes blanks, tabs, newlines and backslashes in paths as octal escapes.
+QString unescapedPath(const QByteArray &field)
+{
+    QByteArray path;
+    for (int i = 0; i < field.size(); ++i) {
+        if (field.at(i) == '\\' && i + 3 < field.size()) {
+            path += char(field.mid(i + 1, 3).toInt(nullptr, 8));
+            i += 3;
+        } else {
+            path += field.at(i);
+        }
+    }
+    return QFile::decodeName(path);
+}
+
+struct CgroupMount
+{
+    QString root; // the folder of the hierarchy that the mount shows
+    QString mountPoint;
+};
+
+// Where the v2 hierarchy (`version1` false) or the v1 memory controller is mounted.
+std::optional<CgroupMount> cgroupMount(const QString &root, bool version1)
+{
+    const QList<QByteArray> lines
+            = contentOf(root + QStringLiteral("/proc/self/mountinfo")).split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        const int separator = fields.indexOf("-");
+        if (separator < 5 || separator + 3 >= fields.size())
+            continue;
+        const QByteArray &type = fields.at(separator + 1);
+        const bool wanted = version1
+                ? type == "cgroup" && fields.at(separator + 3).split(',').contains("memory")
+                : type == "cgroup2";
+        if (wanted)
+            return CgroupMount { unescapedPath(fields.at(3)), unescapedPath(fields.at(4)) };
+    }
+    return std::nullopt;
+}
+
+// The group path that /proc/self/cgroup gives for v2, or for the v1 memory controller.
+std::optional<QString> cgroupPath(const QString &root, bool version1)
+{
+    const QList<QByteArray> lines
+            = contentOf(root + QStringLiteral("/proc/self/cgroup")).split('\n');
+    for (const QByteArray &line : lines) {
+        const int first = line.indexOf(':');
+        const int second = line.indexOf(':', first + 1);
+        if (first < 0 || second < 0)
+            continue;
+        const QByteArray controllers = line.mid(first + 1, second - first - 1);
+        const bool wanted = version1 ? controllers.split(',').contains("memory")
+                                     : line.left(first) == "0" && controllers.isEmpty();
+        if (wanted)
+            return QFile::decodeName(line.mid(second + 1));
+    }
+    return std::nullopt;
+}
+
+// The group's folder and those above it up to the mount point, innermost first.
+void appendGroups(const QString &root, bool version1, QVector<Ddb::MemoryGroup> &groups)
+{
+    const std::optional<QString> path = cgroupPath(root, version1);
+    const std::optional<CgroupMount> mount = cgroupMount(root, version1);
+    if (!path || !mount)
+        return;
+    const QString mountRoot = mount->root == QLatin1String("/") ? QString() : mount->root;
+    QString folder = mount->mountPoint;
+    // A container can see its host's path of its group while the mount shows the group itself.
+    if (*path == mountRoot || path->startsWith(mountRoot + QLatin1Char('/')))
+        folder += path->mid(mountRoot.size());
+    folder = QDir::cleanPath(folder);
+    if (!QFileInfo(root + folder).isDir())
+        folder = mount->mountPoint;
+    for (;;) {
+        groups.append({ folder, version1 });
+        if (folder == mount->mountPoint || folder.size() <= mount->mountPoint.size())
+            break;
+        folder.truncate(folder.lastIndexOf(QLatin1Char('/')));
+    }
 }
 
 } // namespace
@@ -60,33 +142,78 @@ qint64 memAvailableFrom(const QByteArray &meminfo)
         const QByteArray value = line.mid(13).trimmed();
         if (!value.endsWith(" kB"))
             return -1;
-        const qint64 kib = toBytes(value.chopped(3));
+        const qint64 kib = parseByteCount(value.chopped(3));
         return kib < 0 ? -1 : kib * 1024;
     }
     return -1;
 }
 
-qint64 cgroupHeadroomFrom(const QByteArray &max, const QByteArray &current)
+QVector<MemoryGroup> memoryGroups(const QString &root)
 {
-    const qint64 limit = toBytes(max);
-    const qint64 used = toBytes(current);
-    if (limit < 0 || used < 0)
+    QVector<MemoryGroup> groups;
+    appendGroups(root, false, groups);
+    appendGroups(root, true, groups);
+    return groups;
+}
+
+qint64 groupHeadroom(const QString &root, const MemoryGroup &group)
+{
+    const QString folder = root + group.folder + QLatin1Char('/');
+    const QByteArray limitText
+            = contentOf(folder
+                        + (group.version1 ? QStringLiteral("memory.limit_in_bytes")
+                                          : QStringLiteral("memory.max")));
+    const qint64 limit = parseByteCount(limitText);
+    if (limit < 0 || (group.version1 && limit >= NoV1Limit))
+        return -1; // "max", none, or unreadable
+    // Without a usage figure the limit itself is the most the group can give.
+    const qint64 usage = qMax<qint64>(
+            0,
+            parseByteCount(contentOf(folder
+                                     + (group.version1 ? QStringLiteral("memory.usage_in_bytes")
+                                                       : QStringLiteral("memory.current")))));
+    // The inactive page cache is reclaimed at once when the group needs memory.
+    const qint64 inactive
+            = qMax<qint64>(0,
+                           statValue(contentOf(folder + QStringLiteral("memory.stat")),
+                                     group.version1 ? "total_inactive_file" : "inactive_file"));
+    const qint64 workingSet = qMax<qint64>(0, usage - inactive);
+    return qMax<qint64>(0, limit - workingSet);
+}
+
+qint64 availableMemoryFrom(const QString &root)
+{
+    qint64 available = memAvailableFrom(contentOf(root + QStringLiteral("/proc/meminfo")));
+    if (available < 0)
         return -1;
-    return qMax<qint64>(0, limit - used);
+    for (const MemoryGroup &group : memoryGroups(root)) {
+        const qint64 headroom = groupHeadroom(root, group);
+        if (headroom >= 0)
+            available = qMin(available, headroom);
+    }
+    return qMax<qint64>(0, available - MemoryReserve);
 }
 
 qint64 availableMemory()
 {
 #if defined(Q_OS_LINUX)
-    qint64 available = memAvailableFrom(contentOf(QStringLiteral("/proc/meminfo")));
-    if (available < 0)
-        return -1;
-    const qint64 headroom = cgroupHeadroom();
-    if (headroom >= 0)
-        available = qMin(available, headroom);
-    return qMax<qint64>(0, available - MemoryReserve);
+    return availableMemoryFrom(QString());
 #else
     return -1;
+#endif
+}
+
+void prefaultBuffer(char *data, qint64 size)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_POPULATE_WRITE)
+    const quintptr pageSize = quintptr(sysconf(_SC_PAGESIZE));
+    const quintptr begin = (quintptr(data) + pageSize - 1) & ~(pageSize - 1);
+    const quintptr end = (quintptr(data) + quintptr(size)) & ~(pageSize - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(size);
 #endif
 }
 

@@ -130,7 +130,7 @@ void Tranchel::onOpenFilesButtonClicked()
     const WaitCursor waitCursor;
     std::optional<DdbHeader> loadedHeader;
     if (!path.isEmpty()
-        && Ddb::readRecording(path, recordingBytes, recordingIdentity) == Ddb::ReadResult::Loaded)
+        && Ddb::readRecording(path, recordingBytes, recordingSource) == Ddb::ReadResult::Loaded)
         loadedHeader = Ddb::readHeader(recordingBytes);
     if (!loadedHeader) {
         releaseRecording();
@@ -177,7 +177,8 @@ QStringList Tranchel::splitRecording()
         return { SplitReport::refusal(plan) };
 
     const WaitCursor waitCursor;
-    const SplitOutcome outcome = Ddb::writePieces(recordingBytes, recordingIdentity, path, plan);
+    const SplitOutcome outcome
+            = Ddb::writePieces(recordingBytes, recordingSource.identity(), path, plan);
     header.samples = 0; // every frame is in a piece or in a skipped one
     return SplitReport::problems(outcome);
 }
@@ -216,7 +217,7 @@ QString Tranchel::elidedName(const QString &name)
 void Tranchel::releaseRecording()
 {
     recordingBytes = QByteArray();
-    recordingIdentity = Ddb::FileIdentity();
+    recordingSource.close();
 }
 
 void Tranchel::showIdle(const QString &status)

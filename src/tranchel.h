@@ -43,7 +43,7 @@ private:
     quint16 minutes = 60;
     QString path;
     QByteArray recordingBytes;
-    Ddb::FileIdentity recordingIdentity; // the file the pieces must never replace
+    Ddb::RecordingSource recordingSource; // held open with the recording; never written
     DdbHeader header;
 
     QFileDialog *fileDialog;

@@ -44,14 +44,14 @@ QString describe(const SplitOutcome &outcome)
 struct Loaded
 {
     QByteArray bytes;
-    Ddb::FileIdentity identity;
+    Ddb::RecordingSource source;
 };
 
 // Reads the recording as the window does, so that the writer knows which file it came from.
 Loaded load(const QString &path)
 {
     Loaded loaded;
-    if (Ddb::readRecording(path, loaded.bytes, loaded.identity) != Ddb::ReadResult::Loaded)
+    if (Ddb::readRecording(path, loaded.bytes, loaded.source) != Ddb::ReadResult::Loaded)
         qFatal("cannot read %s", qPrintable(path));
     return loaded;
 }
@@ -59,7 +59,7 @@ Loaded load(const QString &path)
 SplitOutcome split(const Loaded &loaded, const QString &path, int minutes)
 {
     const PiecePlan plan(*Ddb::readHeader(loaded.bytes), quint16(minutes), loaded.bytes.size());
-    return Ddb::writePieces(loaded.bytes, loaded.identity, path, plan);
+    return Ddb::writePieces(loaded.bytes, loaded.source.identity(), path, plan);
 }
 
 SplitOutcome splitFile(const QString &path, int minutes)

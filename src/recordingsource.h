@@ -1,0 +1,67 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace Ddb {
+
+enum class ReadResult {
+    Loaded,
+    NotARegularFile, // a folder, FIFO or device: reading it could hang or never end
+    CannotOpen,
+    TooShort, // lacks header fields
+    TooLarge, // more than one byte array can hold in this build
+    NotEnoughMemory, // more than the system can give without swapping, or the allocation failed
+    ReadFailed, // the file ended before the size it had when opened, or a read failed
+};
+
+// Which file a recording was read from, whatever names lead to it now.
+struct FileIdentity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool isKnown() const { return device != 0 || inode != 0; }
+    bool operator==(const FileIdentity &other) const
+    {
+        return device == other.device && inode == other.inode;
+    }
+};
+
+// The file a recording is read from, held open from loading until the recording is released,
+// so that what is read, and later written beside it, is that file whatever happens to its name.
+class RecordingSource
+{
+public:
+    RecordingSource() = default;
+    ~RecordingSource();
+    RecordingSource(RecordingSource &&other) noexcept;
+    RecordingSource &operator=(RecordingSource &&other) noexcept;
+    RecordingSource(const RecordingSource &) = delete;
+    RecordingSource &operator=(const RecordingSource &) = delete;
+
+    // Opens the file without waiting for a writer or a device: Loaded when it is a regular
+    // file, else NotARegularFile or CannotOpen, holding nothing.
+    ReadResult open(const QString &path);
+    // Reads the first `size` bytes; false when the file ends sooner or a read fails.
+    bool read(char *data, qint64 size);
+    // The system's cached copy of the file, which would only double the memory taken.
+    void releaseCachedPages();
+    void close();
+
+    bool isOpen() const { return m_size >= 0; }
+    qint64 size() const { return m_size; } // when it was opened
+    FileIdentity identity() const { return m_identity; }
+    // The system's descriptor of the open file; -1 where none is held.
+    qintptr fileHandle() const { return m_file; }
+
+private:
+    QString m_path;
+    qintptr m_file = -1;
+    qint64 m_size = -1;
+    FileIdentity m_identity;
+};
+
+} // namespace Ddb

@@ -1,0 +1,79 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
+// The recording's file through the toolkit, for systems without a descriptor-based reader:
+// checked and read by its name, so a file swapped in between is not noticed.
+#include "recordingsource.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+Ddb::FileIdentity identityOf(const QString &path)
+{
+#if defined(Q_OS_UNIX)
+    struct stat status
+    { };
+    if (stat(QFile::encodeName(path).constData(), &status) == 0)
+        return { quint64(status.st_dev), quint64(status.st_ino) };
+#else
+    Q_UNUSED(path);
+#endif
+    return {};
+}
+
+} // namespace
+
+namespace Ddb {
+
+RecordingSource::~RecordingSource() = default;
+RecordingSource::RecordingSource(RecordingSource &&other) noexcept = default;
+RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept = default;
+
+ReadResult RecordingSource::open(const QString &path)
+{
+    close();
+    const QFileInfo info(path);
+    if (!info.exists())
+        return ReadResult::CannotOpen;
+    if (!info.isFile())
+        return ReadResult::NotARegularFile;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ReadResult::CannotOpen;
+    m_path = path;
+    m_size = file.size();
+    m_identity = identityOf(path);
+    return ReadResult::Loaded;
+}
+
+bool RecordingSource::read(char *data, qint64 size)
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    for (qint64 done = 0; done < size;) {
+        const qint64 got = file.read(data + done, size - done);
+        if (got <= 0)
+            return false;
+        done += got;
+    }
+    return true;
+}
+
+void RecordingSource::releaseCachedPages()
+{ }
+
+void RecordingSource::close()
+{
+    m_path.clear();
+    m_size = -1;
+    m_identity = FileIdentity();
+}
+
+} // namespace Ddb
