@@ -69,6 +69,8 @@ bool stampPieceHeader(QByteArray &header, const QDateTime &timeStamp, quint32 fr
 {
     if (header.size() < FieldsEnd)
         return false;
+    if (timeStamp.isValid() && timeStamp.date().year() > LastYear)
+        return false;
     if (timeStamp.isValid()) {
         const QDate date = timeStamp.date();
         const QTime time = timeStamp.time();

@@ -26,8 +26,9 @@ constexpr int SamplesOffset = 66;
 // A file shorter than this lacks some header fields and is no recording.
 constexpr int FieldsEnd = 70;
 constexpr int BytesPerValue = 4;
-// The stored year counts from this one.
+// The stored year counts from this one; 16 bits reach this far.
 constexpr int YearBase = 2000;
+constexpr int LastYear = YearBase + 0xffff;
 
 } // namespace Ddb
 
@@ -59,7 +60,7 @@ QByteArray headerTemplate(const QByteArray &recording);
 
 // Rewrites the time stamp and the frame count of a header copy and nothing else.
 // An invalid time stamp leaves the stamp bytes as they are. Returns false, changing
-// nothing, when the copy is too short to hold the fields.
+// nothing, when the copy is too short to hold the fields or the stamp is after LastYear.
 bool stampPieceHeader(QByteArray &header, const QDateTime &timeStamp, quint32 frames);
 
 } // namespace Ddb

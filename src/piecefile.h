@@ -3,7 +3,8 @@
 
 #pragma once
 
-#include "recordingfile.h"
+#include "earlierpiece.h"
+#include "recordingsource.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,26 +21,54 @@ enum class PieceFailure {
     FolderInTheWay, // a folder, or something else that is no regular file, has the name
     LinkInTheWay, // a link has the name; it is never followed nor replaced
     IsTheRecording, // the name is the loaded recording's own file
-    WriteProtected, // a file without any write permission bit has the name
+    WriteProtected, // the file there has no write permission bit, or this user may not write it
+    DifferentFile, // a file that is no earlier piece of this recording has the name
+    ChangedMeanwhile, // the name was taken, or its file changed, while the piece was written
     DiskRefused, // creating, writing, flushing or renaming failed; `error` tells how
     NoFrames, // the recording holds no frame of the piece's share, so it was not written
     FewerFrames, // written, but the recording ends inside its share
+    StampTooLate, // its stamp falls after the last year a header can hold; not written
 };
 
 struct PieceOutcome
 {
     PieceFailure failure = PieceFailure::None;
     int error = 0; // errno of a DiskRefused, when the system gave one
+    QString leftover; // a temporary file that could not be removed
 };
 
-// Puts `header` followed by `length` bytes of `data` on disk under `fileName`, whole or not
-// at all: an existing regular file there is replaced (keeping its permission bits), or
-// stays as it was when the piece fails. `recording` is the file that must never be written.
-PieceOutcome writePieceFile(const QString &fileName, const QByteArray &header, const char *data,
-                            qint64 length, const FileIdentity &recording);
+// One piece's name in the recording's folder, its number and its bytes.
+struct PieceBytes
+{
+    QString name;
+    quint32 number = 0;
+    QByteArray header;
+    const char *data = nullptr;
+    qint64 length = 0;
+};
 
-// Makes the names given in `folder` survive a power cut. Returns 0 or an errno.
-int syncFolder(const QString &folder);
+// Puts the piece on disk in the recording's folder, whole or not at all: what stands under its
+// name is replaced only when it is an earlier piece of the same recording (`earlier` tells),
+// keeping its permission bits, and stays exactly as it was when the piece fails.
+PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &piece,
+                            const EarlierPieces &earlier);
+
+// 0 when pieces can be put in the recording's folder, else the errno that says why not.
+int folderError(const RecordingSource &source);
+
+// Makes the names given in the recording's folder survive a power cut. Returns 0 or an errno.
+int syncFolder(const RecordingSource &source);
+
+// Held while a split writes: a file size limit fails a piece instead of killing the program,
+// and a signal that ends it removes the temporary file being written.
+class PieceWritingScope
+{
+public:
+    PieceWritingScope();
+    ~PieceWritingScope();
+    PieceWritingScope(const PieceWritingScope &) = delete;
+    PieceWritingScope &operator=(const PieceWritingScope &) = delete;
+};
 
 // Whether this build's writer keeps its promises against links and failed flushes, which
 // the toolkit's portable file saving cannot.

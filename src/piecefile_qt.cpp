@@ -2,12 +2,15 @@
 // SPDX-License-Identifier: MIT
 
 // Piece files through the toolkit's QSaveFile, for systems without the Linux writer. It
-// writes each piece whole or not at all, but it resolves links itself and does not report
-// a failed flush, so it cannot promise what the Linux writer does.
+// writes each piece whole or not at all and replaces only an earlier piece of the recording,
+// but it goes by path, resolves links itself and does not report a failed flush, so it cannot
+// promise what the Linux writer does.
 #include "piecefile.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <csignal>
 
 #if defined(Q_OS_UNIX)
 #include <sys/stat.h>
@@ -32,22 +35,35 @@ bool isTheRecording(const QString &fileName, const Ddb::FileIdentity &identity)
 #endif
 }
 
-PieceOutcome checkName(const QString &fileName, const Ddb::FileIdentity &recording)
+bool isEarlierPiece(const QString &fileName, quint32 number, const Ddb::EarlierPieces &earlier)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    return earlier.isPiece(number, file.size(), [&file](qint64 offset, char *data, qint64 length) {
+        return file.seek(offset) && file.read(data, length) == length;
+    });
+}
+
+PieceOutcome checkName(const QString &fileName, quint32 number, const Ddb::RecordingSource &source,
+                       const Ddb::EarlierPieces &earlier)
 {
     const QFileInfo info(fileName);
     if (info.isSymLink())
-        return { PieceFailure::LinkInTheWay, 0 };
+        return { PieceFailure::LinkInTheWay, 0, QString() };
     if (!info.exists())
         return {};
     if (!info.isFile())
-        return { PieceFailure::FolderInTheWay, 0 };
-    if (isTheRecording(fileName, recording))
-        return { PieceFailure::IsTheRecording, 0 };
-    // The bits alone: what this user may do says nothing for root.
+        return { PieceFailure::FolderInTheWay, 0, QString() };
+    if (isTheRecording(fileName, source.identity()))
+        return { PieceFailure::IsTheRecording, 0, QString() };
+    // The bits protect a read-only file from root, whom the system lets write it.
     constexpr QFile::Permissions writeBits
             = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-    if (!(info.permissions() & writeBits))
-        return { PieceFailure::WriteProtected, 0 };
+    if (!(info.permissions() & writeBits) || !info.isWritable())
+        return { PieceFailure::WriteProtected, 0, QString() };
+    if (!isEarlierPiece(fileName, number, earlier))
+        return { PieceFailure::DifferentFile, 0, QString() };
     return {};
 }
 
@@ -65,28 +81,47 @@ bool writeInSlices(QSaveFile &file, const char *data, qint64 length)
 
 namespace Ddb {
 
-PieceOutcome writePieceFile(const QString &fileName, const QByteArray &header, const char *data,
-                            qint64 length, const FileIdentity &recording)
+PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &piece,
+                            const EarlierPieces &earlier)
 {
-    const PieceOutcome check = checkName(fileName, recording);
+    const QString fileName = source.folderPath() + QLatin1Char('/') + piece.name;
+    const PieceOutcome check = checkName(fileName, piece.number, source, earlier);
     if (check.failure != PieceFailure::None)
         return check;
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return { PieceFailure::DiskRefused, 0 };
-    if (!writeInSlices(file, header.constData(), header.size())
-        || !writeInSlices(file, data, length)) {
+        return { PieceFailure::DiskRefused, 0, QString() };
+    if (!writeInSlices(file, piece.header.constData(), piece.header.size())
+        || !writeInSlices(file, piece.data, piece.length)) {
         file.cancelWriting();
-        return { PieceFailure::DiskRefused, 0 };
+        return { PieceFailure::DiskRefused, 0, QString() };
     }
-    return file.commit() ? PieceOutcome() : PieceOutcome { PieceFailure::DiskRefused, 0 };
+    if (!file.commit())
+        return { PieceFailure::DiskRefused, 0, QString() };
+    return {};
 }
 
-int syncFolder(const QString &folder)
+int folderError(const RecordingSource &source)
 {
-    Q_UNUSED(folder);
+    Q_UNUSED(source);
     return 0;
 }
+
+int syncFolder(const RecordingSource &source)
+{
+    Q_UNUSED(source);
+    return 0;
+}
+
+PieceWritingScope::PieceWritingScope()
+{
+#if defined(SIGXFSZ)
+    // A file size limit then fails the write instead of killing the program.
+    signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+PieceWritingScope::~PieceWritingScope() = default;
 
 bool writerGuardsLinksAndFlushes()
 {

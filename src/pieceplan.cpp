@@ -22,6 +22,7 @@ qint64 wholeFramesIn(qint64 fileSize, qint64 frameSize)
 
 PiecePlan::PiecePlan(const DdbHeader &header, quint16 minutes, qint64 fileSize)
     : m_frequency(header.frequency)
+    , m_samples(header.samples)
     , m_frameSize(header.frameSize())
     , m_framesInFile(wholeFramesIn(fileSize, header.frameSize()))
     , m_start(header.timeStamp())
@@ -56,8 +57,18 @@ Piece PiecePlan::piece(quint32 index) const
     piece.byteLength = piece.frames * m_frameSize;
     // For a whole piece this is the recording's stamp plus all full pieces so far, plus
     // the remainder's whole seconds for the last one.
-    piece.timeStamp = m_start.addSecs((piece.firstFrame + piece.frames) / m_frequency);
+    piece.timeStamp = stampAt(piece.firstFrame + piece.frames);
     return piece;
+}
+
+QDateTime PiecePlan::stampAt(qint64 endFrame) const
+{
+    return m_start.addSecs(endFrame / m_frequency);
+}
+
+qint64 PiecePlan::framesHeld() const
+{
+    return qMin<qint64>(m_samples, m_framesInFile);
 }
 
 namespace Ddb {

@@ -48,9 +48,16 @@ public:
     quint32 pieceCount() const { return m_pieceCount; }
     // index counts from 0 and must be below pieceCount().
     Piece piece(quint32 index) const;
+    // The stamp of a piece whose frames end before frame `endFrame`: the recording's stamp
+    // plus endFrame div frequency seconds.
+    QDateTime stampAt(qint64 endFrame) const;
+    // The frames the header counts that the file holds whole.
+    qint64 framesHeld() const;
+    qint64 frameSize() const { return m_frameSize; }
 
 private:
     quint16 m_frequency;
+    quint32 m_samples;
     qint64 m_frameSize;
     qint64 m_framesInFile; // whole frames the data area holds
     QDateTime m_start;

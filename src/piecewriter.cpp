@@ -3,39 +3,47 @@
 
 #include "piecewriter.h"
 
-#include <QFileInfo>
-
 namespace Ddb {
 
-SplitOutcome writePieces(const QByteArray &recording, const FileIdentity &identity,
-                         const QString &sourcePath, const PiecePlan &plan)
+SplitOutcome writePieces(const QByteArray &recording, const RecordingSource &source,
+                         const PiecePlan &plan)
 {
     Q_ASSERT(plan.status() == PiecePlan::Status::Ready);
-    const QByteArray headerCopy = headerTemplate(recording);
     SplitOutcome outcome;
+    outcome.folderError = folderError(source);
+    if (outcome.folderError != 0)
+        return outcome;
+    const PieceWritingScope writing;
+    const EarlierPieces earlier(recording, plan);
+    const QByteArray headerCopy = headerTemplate(recording);
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
         const Piece piece = plan.piece(index);
         if (!piece.isWritable()) {
-            outcome.failures.append({ piece.number, PieceFailure::NoFrames, 0 });
+            outcome.failures.append({ piece.number, PieceFailure::NoFrames, 0, QString() });
             continue;
         }
         Q_ASSERT(piece.firstByte + piece.byteLength <= recording.size());
-        QByteArray header = headerCopy;
-        stampPieceHeader(header, piece.timeStamp, piece.frames);
-        // Straight from the loaded recording: a second copy would double the memory.
-        const PieceOutcome written = writePieceFile(pieceFileName(sourcePath, piece.number), header,
-                                                    recording.constData() + piece.firstByte,
-                                                    piece.byteLength, identity);
-        if (written.failure != PieceFailure::None) {
-            outcome.failures.append({ piece.number, written.failure, written.error });
+        PieceBytes bytes { pieceFileName(source.fileName(), piece.number), piece.number, headerCopy,
+                           nullptr, 0 };
+        if (!stampPieceHeader(bytes.header, piece.timeStamp, piece.frames)) {
+            outcome.failures.append({ piece.number, PieceFailure::StampTooLate, 0, QString() });
             continue;
         }
-        ++outcome.written;
-        if (!piece.isWhole())
-            outcome.failures.append({ piece.number, PieceFailure::FewerFrames, 0 });
+        // Straight from the loaded recording: a second copy would double the memory.
+        bytes.data = recording.constData() + piece.firstByte;
+        bytes.length = piece.byteLength;
+        const PieceOutcome written = writePieceFile(source, bytes, earlier);
+        if (written.failure == PieceFailure::None) {
+            ++outcome.written;
+            if (!piece.isWhole())
+                outcome.failures.append({ piece.number, PieceFailure::FewerFrames, 0, QString() });
+        }
+        if (written.failure != PieceFailure::None || !written.leftover.isEmpty())
+            outcome.failures.append(
+                    { piece.number, written.failure, written.error, written.leftover });
     }
     if (outcome.written > 0)
-        outcome.folderSyncError = syncFolder(QFileInfo(sourcePath).absolutePath());
+        outcome.folderSyncError = syncFolder(source);
     return outcome;
 }
 

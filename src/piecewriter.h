@@ -5,7 +5,7 @@
 
 #include "piecefile.h"
 #include "pieceplan.h"
-#include "recordingfile.h"
+#include "recordingsource.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,25 +16,31 @@ struct FailedPiece
     quint32 number = 0;
     Ddb::PieceFailure failure = Ddb::PieceFailure::None;
     int error = 0; // errno of a DiskRefused, when the system gave one
+    QString leftover; // a temporary file that could not be removed
 };
 
 struct SplitOutcome
 {
     quint32 written = 0;
-    // Pieces not written, or written with fewer frames than planned, in piece order.
+    // Pieces not written, written with fewer frames than planned, or that left a temporary
+    // file behind, in piece order.
     QVector<FailedPiece> failures;
+    int folderError = 0; // errno when the recording's folder could not be held: nothing written
     int folderSyncError = 0; // errno when the new names could not be made lasting
 
-    bool succeeded() const { return failures.isEmpty() && folderSyncError == 0; }
+    bool succeeded() const
+    {
+        return failures.isEmpty() && folderError == 0 && folderSyncError == 0;
+    }
 };
 
 namespace Ddb {
 
-// Writes every piece of the plan beside the source, each as a complete DDB file of the
-// frames the plan gives it. A piece that fails is skipped, its number used up, and the next
-// piece is still written. The plan must be Ready and made for `recording`; `identity` is
-// the file the recording was read from, which is never written.
-SplitOutcome writePieces(const QByteArray &recording, const FileIdentity &identity,
-                         const QString &sourcePath, const PiecePlan &plan);
+// Writes every piece of the plan into the recording's folder, each as a complete DDB file of
+// the frames the plan gives it. A piece that fails is skipped, its number used up, and the
+// next piece is still written. The plan must be Ready and made for `recording`, which was read
+// from `source`; that file is never written.
+SplitOutcome writePieces(const QByteArray &recording, const RecordingSource &source,
+                         const PiecePlan &plan);
 
 } // namespace Ddb

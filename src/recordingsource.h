@@ -56,10 +56,18 @@ public:
     FileIdentity identity() const { return m_identity; }
     // The system's descriptor of the open file; -1 where none is held.
     qintptr fileHandle() const { return m_file; }
+    // The folder that held the chosen name when it was opened, where pieces go; -1 where it
+    // could not be opened (folderError() tells why) or where the system has no such handle.
+    qintptr folderHandle() const { return m_folder; }
+    int folderError() const { return m_folderError; }
+    QString folderPath() const;
+    QString fileName() const;
 
 private:
     QString m_path;
     qintptr m_file = -1;
+    qintptr m_folder = -1;
+    int m_folderError = 0;
     qint64 m_size = -1;
     FileIdentity m_identity;
 };

@@ -31,6 +31,8 @@ RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept
         close();
         m_path = std::move(other.m_path);
         m_file = std::exchange(other.m_file, -1);
+        m_folder = std::exchange(other.m_folder, -1);
+        m_folderError = std::exchange(other.m_folderError, 0);
         m_size = std::exchange(other.m_size, -1);
         m_identity = std::exchange(other.m_identity, FileIdentity());
     }
@@ -40,20 +42,35 @@ RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept
 ReadResult RecordingSource::open(const QString &path)
 {
     close();
+    m_path = path;
+    // Held from now on: pieces go into this folder whatever later happens to its path.
+    // Readable, unlike O_PATH, so that it can be flushed.
+    const int folder = ::open(QFile::encodeName(folderPath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folderError = folder < 0 ? errno : 0;
     // Not blocking: a FIFO swapped in would wait for a writer, a terminal would become ours.
-    const int file = ::open(QFile::encodeName(path).constData(),
-                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (file < 0)
+    constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int file = folder >= 0 ? openat(folder, QFile::encodeName(fileName()).constData(), flags)
+                                 : ::open(QFile::encodeName(path).constData(), flags);
+    if (file < 0) {
+        if (folder >= 0)
+            ::close(folder);
+        m_path.clear();
         return ReadResult::CannotOpen;
+    }
     struct stat status
     { };
     const bool known = fstat(file, &status) == 0;
     if (!known || !S_ISREG(status.st_mode)) {
         ::close(file);
+        if (folder >= 0)
+            ::close(folder);
+        m_path.clear();
         return known ? ReadResult::NotARegularFile : ReadResult::CannotOpen;
     }
-    m_path = path;
     m_file = file;
+    m_folder = folder;
+    m_folderError = folderError;
     m_size = status.st_size;
     m_identity = { quint64(status.st_dev), quint64(status.st_ino) };
     return ReadResult::Loaded;
@@ -82,10 +99,29 @@ void RecordingSource::close()
 {
     if (m_file != -1)
         ::close(int(m_file));
+    if (m_folder != -1)
+        ::close(int(m_folder));
     m_file = -1;
+    m_folder = -1;
+    m_folderError = 0;
     m_size = -1;
     m_identity = FileIdentity();
     m_path.clear();
+}
+
+// The folder as the chosen path names it, not resolved further: a name reached through a
+// link gets its pieces beside the link, where the user looks for them.
+QString RecordingSource::folderPath() const
+{
+    const int slash = m_path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : m_path.left(slash);
+}
+
+QString RecordingSource::fileName() const
+{
+    return m_path.mid(m_path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 } // namespace Ddb

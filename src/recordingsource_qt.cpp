@@ -76,4 +76,14 @@ void RecordingSource::close()
     m_identity = FileIdentity();
 }
 
+QString RecordingSource::folderPath() const
+{
+    return QFileInfo(m_path).absolutePath();
+}
+
+QString RecordingSource::fileName() const
+{
+    return QFileInfo(m_path).fileName();
+}
+
 } // namespace Ddb

@@ -27,7 +27,18 @@ QString problem(const FailedPiece &failed)
         reason = QStringLiteral("its name is the recording itself");
         break;
     case PieceFailure::WriteProtected:
-        reason = QStringLiteral("the file under its name is write-protected");
+        reason = QStringLiteral("the file under its name is write-protected or not this user's "
+                                "to write");
+        break;
+    case PieceFailure::DifferentFile:
+        reason = QStringLiteral("a different file has its name, not an earlier piece of this "
+                                "recording");
+        break;
+    case PieceFailure::ChangedMeanwhile:
+        reason = QStringLiteral("its name was taken, or its file changed, while it was written");
+        break;
+    case PieceFailure::StampTooLate:
+        reason = QStringLiteral("not written: its stamp is after the year 67535");
         break;
     case PieceFailure::DiskRefused:
         reason = systemError(QStringLiteral("the disk refused it"), failed.error);
@@ -39,8 +50,12 @@ QString problem(const FailedPiece &failed)
         reason = QStringLiteral("holds fewer frames than the header claimed");
         break;
     case PieceFailure::None:
+        reason = QStringLiteral("written");
         break;
     }
+    if (!failed.leftover.isEmpty())
+        reason += QStringLiteral("; its temporary file %1 could not be removed")
+                          .arg(failed.leftover);
     return QStringLiteral("Piece %1: %2").arg(failed.number).arg(reason);
 }
 
@@ -66,6 +81,9 @@ QString refusal(const PiecePlan &plan)
 QStringList problems(const SplitOutcome &outcome)
 {
     QStringList lines;
+    if (outcome.folderError != 0)
+        lines << systemError(QStringLiteral("Refused: the recording's folder cannot be opened"),
+                             outcome.folderError);
     for (const FailedPiece &failed : outcome.failures)
         lines << problem(failed);
     if (outcome.folderSyncError != 0)

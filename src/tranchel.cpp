@@ -177,8 +177,7 @@ QStringList Tranchel::splitRecording()
         return { SplitReport::refusal(plan) };
 
     const WaitCursor waitCursor;
-    const SplitOutcome outcome
-            = Ddb::writePieces(recordingBytes, recordingSource.identity(), path, plan);
+    const SplitOutcome outcome = Ddb::writePieces(recordingBytes, recordingSource, plan);
     header.samples = 0; // every frame is in a piece or in a skipped one
     return SplitReport::problems(outcome);
 }

@@ -52,7 +52,8 @@ private slots:
     void shouldStampOnlyTheStampAndCount_data();
     void shouldStampOnlyTheStampAndCount();
     void shouldKeepStampBytesOfAnInvalidTime();
-    void shouldRefuseToStampATooShortCopy();
+    void shouldRefuseWhatItCannotStamp_data();
+    void shouldRefuseWhatItCannotStamp();
     void shouldTakeTheHeaderTemplate_data();
     void shouldTakeTheHeaderTemplate();
 };
@@ -202,11 +203,23 @@ void TestDdbHeader::shouldKeepStampBytesOfAnInvalidTime()
     QCOMPARE(piece.mid(66, 4), QByteArray::fromHex("2a000000"));
 }
 
-void TestDdbHeader::shouldRefuseToStampATooShortCopy()
+void TestDdbHeader::shouldRefuseWhatItCannotStamp_data()
 {
-    const QByteArray source = patternHeader().left(69);
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QDateTime>("timeStamp");
+    QTest::newRow("a copy too short for the fields")
+            << 69 << QDateTime(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC);
+    QTest::newRow("a stamp after the year 67535, which 16 bits cannot hold")
+            << 512 << QDateTime(QDate(67536, 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+void TestDdbHeader::shouldRefuseWhatItCannotStamp()
+{
+    QFETCH(int, size);
+    QFETCH(QDateTime, timeStamp);
+    const QByteArray source = patternHeader().left(size);
     QByteArray piece = source;
-    QVERIFY(!Ddb::stampPieceHeader(piece, QDateTime(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC), 1));
+    QVERIFY(!Ddb::stampPieceHeader(piece, timeStamp, 1));
     QCOMPARE(piece, source);
 }
 

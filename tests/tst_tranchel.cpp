@@ -4,6 +4,7 @@
 #include "tranchel.h"
 
 #include "dialogdriver.h"
+#include "faultinjection.h"
 #include "piececheck.h"
 #include "syntheticrecording.h"
 
@@ -392,17 +393,19 @@ void TestTranchel::shouldReportAFailedSplit_data()
     QTest::addColumn<QStringList>("debug");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("reasons");
+    QTest::addColumn<QString>("fault"); // injected while splitting, as faultinjection.h spells it
 
     const QByteArray base = recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
     QTest::newRow("frequency 0") << withField(base, 58, 0, 2) << false << QStringList()
                                  << QStringList { QStringLiteral("run.ddb") }
-                                 << "Refused: the header's frequency is 0";
+                                 << "Refused: the header's frequency is 0" << QString();
     QTest::newRow("more than 100000 pieces")
             << withField(withField(base, 58, 1, 2), 66, 6000001, 4) << false
             << QStringList { QStringLiteral("100001"), QStringLiteral("1"), QStringLiteral("3"),
                              QStringLiteral("6000001") }
             << QStringList { QStringLiteral("run.ddb") }
-            << "Refused: 100001 pieces, more than 100000; the sample count looks corrupt";
+            << "Refused: 100001 pieces, more than 100000; the sample count looks corrupt"
+            << QString();
     QStringList noFrames;
     for (int number = 1; number <= 20; ++number)
         noFrames << QStringLiteral("Piece %1: not written: the recording holds none of its frames")
@@ -412,7 +415,8 @@ void TestTranchel::shouldReportAFailedSplit_data()
             << withField(withField(base.left(512), 58, 1, 2), 66, 6000000, 4) << false
             << QStringList { QStringLiteral("100000"), QStringLiteral("1"), QStringLiteral("3"),
                              QStringLiteral("6000000") }
-            << QStringList { QStringLiteral("run.ddb") } << noFrames.join(QLatin1Char('\n'));
+            << QStringList { QStringLiteral("run.ddb") } << noFrames.join(QLatin1Char('\n'))
+            << QString();
     QTest::newRow("a data area shorter than the header claims")
             << withField(recording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
             << false
@@ -421,14 +425,22 @@ void TestTranchel::shouldReportAFailedSplit_data()
             << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb"),
                              QStringLiteral("run_2.ddb") }
             << "Piece 2: holds fewer frames than the header claimed\n"
-               "Piece 3: not written: the recording holds none of its frames";
+               "Piece 3: not written: the recording holds none of its frames"
+            << QString();
     QTest::newRow("a folder where the second piece goes")
             << base << true
             << QStringList { QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
                              QStringLiteral("300") }
             << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb"),
                              QStringLiteral("run_2.ddb"), QStringLiteral("run_3.ddb") }
-            << "Piece 2: a folder or special file has its name";
+            << "Piece 2: a folder or special file has its name" << QString();
+    QTest::newRow("a folder flush that fails after a single piece")
+            << recording(3, 2, 90, QStringLiteral("2024-05-06 10:00:00")) << false
+            << QStringList { QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                             QStringLiteral("90") }
+            << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb") }
+            << "The folder's new names were not flushed to disk (Input/output error)"
+            << "fiu:posix/io/sync/fsync:EIO";
 }
 
 void TestTranchel::shouldReportAFailedSplit()
@@ -438,13 +450,21 @@ void TestTranchel::shouldReportAFailedSplit()
     QFETCH(QStringList, debug);
     QFETCH(QStringList, files);
     QFETCH(QString, reasons);
+    QFETCH(QString, fault);
 
+    static FaultInjection injection;
+    if (!fault.isEmpty())
+        TRANCHEL_REQUIRE_FAULTS(injection);
     open(write(QStringLiteral("run.ddb"), source));
     if (folderAtSecondPiece)
         QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("run_2.ddb")));
     child<QSpinBox>("minutesSpin")->setValue(1);
     debugLines.clear();
+    if (!fault.isEmpty())
+        injection.enable(fault);
     split();
+    if (!fault.isEmpty())
+        injection.disable({ fault });
 
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split failed"));
     QCOMPARE(child<QLabel>("statusLabel")->toolTip(), reasons);

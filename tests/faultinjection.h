@@ -1,0 +1,103 @@
+// SPDX-FileCopyrightText: 2026 The tranchel authors
+// SPDX-License-Identifier: MIT
+
+#pragma once
+
+// Real failures of this program's own system calls, where the test runs with libfiu's POSIX
+// wrappers and the project's shim (faultshim.cpp) preloaded, as in the *_faults CTest
+// entries. Looked up at run time, so that plain runs need neither.
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <cerrno>
+#include <functional>
+
+#include <dlfcn.h>
+
+class FaultInjection
+{
+public:
+    FaultInjection()
+    {
+        using Init = int (*)(unsigned int);
+        if (auto init = reinterpret_cast<Init>(dlsym(RTLD_DEFAULT, "fiu_init")))
+            init(0);
+        m_fiuEnable = reinterpret_cast<FiuEnable>(dlsym(RTLD_DEFAULT, "fiu_enable"));
+        m_fiuDisable = reinterpret_cast<FiuDisable>(dlsym(RTLD_DEFAULT, "fiu_disable"));
+        m_shimFail = reinterpret_cast<ShimFail>(dlsym(RTLD_DEFAULT, "tranchel_shim_fail"));
+        m_shimHook = reinterpret_cast<ShimHook>(dlsym(RTLD_DEFAULT, "tranchel_shim_hook"));
+        m_shimReset = reinterpret_cast<ShimReset>(dlsym(RTLD_DEFAULT, "tranchel_shim_reset"));
+    }
+
+    bool isAvailable() const { return m_fiuEnable && m_fiuDisable && m_shimFail && m_shimReset; }
+
+    // "fiu:posix/io/sync/fdatasync:EIO" or "shim:renameat2:EINVAL", ":once" at the end for
+    // the next call only.
+    void enable(const QString &fault) const
+    {
+        const QStringList parts = fault.split(QLatin1Char(':'));
+        const QByteArray point = parts.value(1).toLatin1();
+        const int error = errorNumber(parts.value(2));
+        const bool once = parts.value(3) == QLatin1String("once");
+        if (parts.value(0) == QLatin1String("fiu"))
+            m_fiuEnable(point.constData(), 1, reinterpret_cast<void *>(qintptr(error)), once);
+        else
+            m_shimFail(point.constData(), error, once ? 1 : -1);
+    }
+
+    void disable(const QStringList &faults)
+    {
+        for (const QString &fault : faults) {
+            if (fault.startsWith(QLatin1String("fiu:")))
+                m_fiuDisable(fault.section(QLatin1Char(':'), 1, 1).toLatin1().constData());
+        }
+        m_shimReset();
+        s_hook = nullptr;
+    }
+
+    // Runs `hook` right before the `nth` call of `call` (a shim point) from now.
+    void hookBefore(const char *call, int nth, std::function<void()> hook)
+    {
+        s_hook = std::move(hook);
+        m_shimHook(
+                call, nth, [](void *) { s_hook(); }, nullptr);
+    }
+
+private:
+    static int errorNumber(const QString &name)
+    {
+        static const QHash<QString, int> numbers {
+            { QStringLiteral("EIO"), EIO },       { QStringLiteral("ENOSPC"), ENOSPC },
+            { QStringLiteral("EACCES"), EACCES }, { QStringLiteral("EOPNOTSUPP"), EOPNOTSUPP },
+            { QStringLiteral("EINVAL"), EINVAL }, { QStringLiteral("EPERM"), EPERM },
+            { QStringLiteral("ENOSYS"), ENOSYS },
+        };
+        return numbers.value(name, 0);
+    }
+
+    using FiuEnable = int (*)(const char *, int, void *, unsigned int);
+    using FiuDisable = int (*)(const char *);
+    using ShimFail = void (*)(const char *, int, int);
+    using ShimHook = void (*)(const char *, int, void (*)(void *), void *);
+    using ShimReset = void (*)();
+    FiuEnable m_fiuEnable = nullptr;
+    FiuDisable m_fiuDisable = nullptr;
+    ShimFail m_shimFail = nullptr;
+    ShimHook m_shimHook = nullptr;
+    ShimReset m_shimReset = nullptr;
+    static inline std::function<void()> s_hook;
+};
+
+// Skips a test that needs the wrappers where they are not preloaded; fails it in the *_faults
+// entries, where they must be.
+#define TRANCHEL_REQUIRE_FAULTS(injection)                                                         \
+    do {                                                                                           \
+        if (!(injection).isAvailable()) {                                                          \
+            if (qEnvironmentVariableIsSet("TRANCHEL_FAULTS"))                                      \
+                QFAIL("the fault-injection wrappers are not loaded");                              \
+            QSKIP("needs the fault-injection wrappers preloaded, as in the *_faults entries");     \
+        }                                                                                          \
+    } while (false)
