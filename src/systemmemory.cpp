@@ -117,7 +117,7 @@ void appendGroups(const QString &root, bool version1, QVector<Ddb::MemoryGroup> 
     QString folder = mount->mountPoint;
     // A container can see its host's path of its group while the mount shows the group itself.
     if (*path == mountRoot || path->startsWith(mountRoot + QLatin1Char('/')))
-        folder += path->mid(mountRoot.size());
+        folder += QStringView(*path).mid(mountRoot.size());
     folder = QDir::cleanPath(folder);
     if (!QFileInfo(root + folder).isDir())
         folder = mount->mountPoint;
@@ -186,7 +186,8 @@ qint64 availableMemoryFrom(const QString &root)
     qint64 available = memAvailableFrom(contentOf(root + QStringLiteral("/proc/meminfo")));
     if (available < 0)
         return -1;
-    for (const MemoryGroup &group : memoryGroups(root)) {
+    const QVector<MemoryGroup> groups = memoryGroups(root);
+    for (const MemoryGroup &group : groups) {
         const qint64 headroom = groupHeadroom(root, group);
         if (headroom >= 0)
             available = qMin(available, headroom);
