@@ -15,13 +15,16 @@
 #include <cerrno>
 #include <functional>
 
+#if defined(Q_OS_LINUX)
 #include <dlfcn.h>
+#endif
 
 class FaultInjection
 {
 public:
     FaultInjection()
     {
+#if defined(Q_OS_LINUX)
         using Init = int (*)(unsigned int);
         if (auto init = reinterpret_cast<Init>(dlsym(RTLD_DEFAULT, "fiu_init")))
             init(0);
@@ -30,9 +33,13 @@ public:
         m_shimFail = reinterpret_cast<ShimFail>(dlsym(RTLD_DEFAULT, "tranchel_shim_fail"));
         m_shimHook = reinterpret_cast<ShimHook>(dlsym(RTLD_DEFAULT, "tranchel_shim_hook"));
         m_shimReset = reinterpret_cast<ShimReset>(dlsym(RTLD_DEFAULT, "tranchel_shim_reset"));
+#endif
     }
 
-    bool isAvailable() const { return m_fiuEnable && m_fiuDisable && m_shimFail && m_shimReset; }
+    bool isAvailable() const
+    {
+        return m_fiuEnable && m_fiuDisable && m_shimFail && m_shimReset;
+    }
 
     // "fiu:posix/io/sync/fdatasync:EIO" or "shim:renameat2:EINVAL", ":once" at the end for
     // the next call only.

@@ -18,8 +18,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/resource.h>
-
 namespace {
 
 constexpr quint16 channels = 16;
