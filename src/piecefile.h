@@ -53,6 +53,11 @@ struct PieceBytes
 PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &piece,
                             const EarlierPieces &earlier);
 
+// What stands under a piece name, seen without changing it.
+enum class NameHolds { Nothing, EarlierPiece, SomethingElse };
+NameHolds whatNameHolds(const RecordingSource &source, const QString &name, quint32 number,
+                        const EarlierPieces &earlier);
+
 // 0 when pieces can be put in the recording's folder, else the errno that says why not.
 int folderError(const RecordingSource &source);
 

@@ -104,6 +104,17 @@ public:
     bool exists() const { return m_exists; }
     const struct stat &found() const { return m_found; }
 
+    Ddb::NameHolds holds(quint32 number, const Ddb::EarlierPieces &earlier)
+    {
+        using Ddb::NameHolds;
+        if (fstatat(m_folder, m_name.constData(), &m_found, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? NameHolds::Nothing : NameHolds::SomethingElse;
+        m_exists = true;
+        return S_ISREG(m_found.st_mode) && isEarlierPiece(number, earlier)
+                ? NameHolds::EarlierPiece
+                : NameHolds::SomethingElse;
+    }
+
     // All of it, the file's content included.
     PieceOutcome check(quint32 number, const Ddb::EarlierPieces &earlier)
     {
@@ -459,6 +470,13 @@ PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &pie
     }
     outcome.leftover = file.discard();
     return outcome;
+}
+
+NameHolds whatNameHolds(const RecordingSource &source, const QString &name, quint32 number,
+                        const EarlierPieces &earlier)
+{
+    return NameCheck(int(source.folderHandle()), QFile::encodeName(name), source)
+            .holds(number, earlier);
 }
 
 int folderError(const RecordingSource &source)

@@ -101,6 +101,18 @@ PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &pie
     return {};
 }
 
+NameHolds whatNameHolds(const RecordingSource &source, const QString &name, quint32 number,
+                        const EarlierPieces &earlier)
+{
+    const QString fileName = source.folderPath() + QLatin1Char('/') + name;
+    const QFileInfo info(fileName);
+    if (!info.exists() && !info.isSymLink())
+        return NameHolds::Nothing;
+    return info.isFile() && !info.isSymLink() && isEarlierPiece(fileName, number, earlier)
+            ? NameHolds::EarlierPiece
+            : NameHolds::SomethingElse;
+}
+
 int folderError(const RecordingSource &source)
 {
     Q_UNUSED(source);

@@ -5,7 +5,7 @@
 
 #include <limits>
 
-namespace {
+namespace Ddb {
 
 qint64 wholeFramesIn(qint64 fileSize, qint64 frameSize)
 {
@@ -18,13 +18,13 @@ qint64 wholeFramesIn(qint64 fileSize, qint64 frameSize)
     return (fileSize - Ddb::HeaderSize) / frameSize;
 }
 
-} // namespace
+} // namespace Ddb
 
 PiecePlan::PiecePlan(const DdbHeader &header, quint16 minutes, qint64 fileSize)
     : m_frequency(header.frequency)
     , m_samples(header.samples)
     , m_frameSize(header.frameSize())
-    , m_framesInFile(wholeFramesIn(fileSize, header.frameSize()))
+    , m_framesInFile(Ddb::wholeFramesIn(fileSize, header.frameSize()))
     , m_start(header.timeStamp())
     , m_pieceLength(quint32(minutes) * header.frequency * 60)
 {

@@ -69,6 +69,10 @@ private:
 
 namespace Ddb {
 
+// The whole frames a file of `fileSize` bytes holds after a whole header; every counted one
+// when frames take no bytes.
+qint64 wholeFramesIn(qint64 fileSize, qint64 frameSize);
+
 // "_N" goes before the extension of the file name, or at its end when it has none,
 // so that a piece never takes its source's name.
 QString pieceFileName(const QString &sourcePath, quint32 number);

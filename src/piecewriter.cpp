@@ -3,15 +3,77 @@
 
 #include "piecewriter.h"
 
+namespace {
+
+// Held for the whole split: a second split of the same recording is refused meanwhile.
+class SplitLock
+{
+public:
+    explicit SplitLock(Ddb::RecordingSource &source)
+        : m_source(source)
+        , m_held(source.lockForSplit())
+    { }
+    ~SplitLock()
+    {
+        if (m_held)
+            m_source.unlock();
+    }
+    SplitLock(const SplitLock &) = delete;
+    SplitLock &operator=(const SplitLock &) = delete;
+    bool isHeld() const { return m_held; }
+
+private:
+    Ddb::RecordingSource &m_source;
+    const bool m_held;
+};
+
+bool wasWritten(const FailedPiece &piece)
+{
+    return piece.failure == Ddb::PieceFailure::None
+            || piece.failure == Ddb::PieceFailure::FewerFrames;
+}
+
+// Earlier pieces this split leaves: names of its own it did not write, and names numbered
+// above its last while such names exist.
+QVector<quint32> stalePieces(const Ddb::RecordingSource &source, const PiecePlan &plan,
+                             const Ddb::EarlierPieces &earlier, const SplitOutcome &outcome)
+{
+    using Ddb::NameHolds;
+    QVector<quint32> stale;
+    const auto holdsEarlierPiece = [&](quint32 number) {
+        return Ddb::whatNameHolds(source, Ddb::pieceFileName(source.fileName(), number), number,
+                                  earlier);
+    };
+    for (const FailedPiece &failed : outcome.failures) {
+        if (!wasWritten(failed) && holdsEarlierPiece(failed.number) == NameHolds::EarlierPiece)
+            stale << failed.number;
+    }
+    for (quint32 number = plan.pieceCount() + 1; number <= plan.pieceCount() + PiecePlan::MaxPieces;
+         ++number) {
+        const NameHolds holds = holdsEarlierPiece(number);
+        if (holds == NameHolds::Nothing)
+            break;
+        if (holds == NameHolds::EarlierPiece)
+            stale << number;
+    }
+    return stale;
+}
+
+} // namespace
+
 namespace Ddb {
 
-SplitOutcome writePieces(const QByteArray &recording, const RecordingSource &source,
+SplitOutcome writePieces(const QByteArray &recording, RecordingSource &source,
                          const PiecePlan &plan)
 {
     Q_ASSERT(plan.status() == PiecePlan::Status::Ready);
     SplitOutcome outcome;
     outcome.folderError = folderError(source);
     if (outcome.folderError != 0)
+        return outcome;
+    const SplitLock lock(source);
+    outcome.busy = !lock.isHeld();
+    if (outcome.busy)
         return outcome;
     const PieceWritingScope writing;
     const EarlierPieces earlier(recording, plan);
@@ -44,6 +106,7 @@ SplitOutcome writePieces(const QByteArray &recording, const RecordingSource &sou
     }
     if (outcome.written > 0)
         outcome.folderSyncError = syncFolder(source);
+    outcome.stalePieces = stalePieces(source, plan, earlier, outcome);
     return outcome;
 }
 

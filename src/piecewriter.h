@@ -26,11 +26,15 @@ struct SplitOutcome
     // file behind, in piece order.
     QVector<FailedPiece> failures;
     int folderError = 0; // errno when the recording's folder could not be held: nothing written
+    bool busy = false; // another split of the recording was running: nothing written
     int folderSyncError = 0; // errno when the new names could not be made lasting
+    // Earlier pieces of the recording that this split did not replace: under the names of
+    // pieces it did not write, or numbered above its last.
+    QVector<quint32> stalePieces;
 
     bool succeeded() const
     {
-        return failures.isEmpty() && folderError == 0 && folderSyncError == 0;
+        return failures.isEmpty() && folderError == 0 && !busy && folderSyncError == 0;
     }
 };
 
@@ -40,7 +44,7 @@ namespace Ddb {
 // the frames the plan gives it. A piece that fails is skipped, its number used up, and the
 // next piece is still written. The plan must be Ready and made for `recording`, which was read
 // from `source`; that file is never written.
-SplitOutcome writePieces(const QByteArray &recording, const RecordingSource &source,
+SplitOutcome writePieces(const QByteArray &recording, RecordingSource &source,
                          const PiecePlan &plan);
 
 } // namespace Ddb

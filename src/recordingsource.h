@@ -49,6 +49,10 @@ public:
     bool read(char *data, qint64 size);
     // The system's cached copy of the file, which would only double the memory taken.
     void releaseCachedPages();
+    // One split of a recording at a time, across windows and processes: false while another
+    // holds the lock. Where the system cannot lock the file, every split may go ahead.
+    bool lockForSplit();
+    void unlock();
     void close();
 
     bool isOpen() const { return m_size >= 0; }

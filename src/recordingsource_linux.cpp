@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,17 @@ bool RecordingSource::read(char *data, qint64 size)
 void RecordingSource::releaseCachedPages()
 {
     posix_fadvise(int(m_file), 0, 0, POSIX_FADV_DONTNEED);
+}
+
+bool RecordingSource::lockForSplit()
+{
+    // Only a lock held elsewhere refuses; a share that cannot lock (ENOLCK) does not.
+    return flock(int(m_file), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
+void RecordingSource::unlock()
+{
+    flock(int(m_file), LOCK_UN);
 }
 
 void RecordingSource::close()

@@ -69,6 +69,15 @@ bool RecordingSource::read(char *data, qint64 size)
 void RecordingSource::releaseCachedPages()
 { }
 
+// The toolkit has no lock on an open file: splits of one recording are not kept apart here.
+bool RecordingSource::lockForSplit()
+{
+    return true;
+}
+
+void RecordingSource::unlock()
+{ }
+
 void RecordingSource::close()
 {
     m_path.clear();

@@ -3,60 +3,85 @@
 
 #include "splitreport.h"
 
+#include <QTextDocument>
+
 namespace {
 
-constexpr int ShownProblems = 20;
+constexpr int ShownLines = 20;
 
 QString systemError(const QString &what, int error)
 {
     return error != 0 ? QStringLiteral("%1 (%2)").arg(what, qt_error_string(error)) : what;
 }
 
-QString problem(const FailedPiece &failed)
+QString reason(const FailedPiece &failed)
 {
     using Ddb::PieceFailure;
-    QString reason;
+    QString text;
     switch (failed.failure) {
     case PieceFailure::FolderInTheWay:
-        reason = QStringLiteral("a folder or special file has its name");
+        text = QStringLiteral("a folder or special file has its name");
         break;
     case PieceFailure::LinkInTheWay:
-        reason = QStringLiteral("a link has its name");
+        text = QStringLiteral("a link has its name");
         break;
     case PieceFailure::IsTheRecording:
-        reason = QStringLiteral("its name is the recording itself");
+        text = QStringLiteral("its name is the recording itself");
         break;
     case PieceFailure::WriteProtected:
-        reason = QStringLiteral("the file under its name is write-protected or not this user's "
-                                "to write");
+        text = QStringLiteral("the file under its name is write-protected or not this user's to "
+                              "write");
         break;
     case PieceFailure::DifferentFile:
-        reason = QStringLiteral("a different file has its name, not an earlier piece of this "
-                                "recording");
+        text = QStringLiteral("a different file has its name, not an earlier piece of this "
+                              "recording");
         break;
     case PieceFailure::ChangedMeanwhile:
-        reason = QStringLiteral("its name was taken, or its file changed, while it was written");
-        break;
-    case PieceFailure::StampTooLate:
-        reason = QStringLiteral("not written: its stamp is after the year 67535");
+        text = QStringLiteral("its name was taken, or its file changed, while it was written");
         break;
     case PieceFailure::DiskRefused:
-        reason = systemError(QStringLiteral("the disk refused it"), failed.error);
+        text = systemError(QStringLiteral("the disk refused it"), failed.error);
         break;
     case PieceFailure::NoFrames:
-        reason = QStringLiteral("not written: the recording holds none of its frames");
+        text = QStringLiteral("not written: the recording holds none of its frames");
         break;
     case PieceFailure::FewerFrames:
-        reason = QStringLiteral("holds fewer frames than the header claimed");
+        text = QStringLiteral("holds fewer frames than the header claimed");
+        break;
+    case PieceFailure::StampTooLate:
+        text = QStringLiteral("not written: its stamp is after the year 67535");
         break;
     case PieceFailure::None:
-        reason = QStringLiteral("written");
+        text = QStringLiteral("written");
         break;
     }
     if (!failed.leftover.isEmpty())
-        reason += QStringLiteral("; its temporary file %1 could not be removed")
-                          .arg(failed.leftover);
-    return QStringLiteral("Piece %1: %2").arg(failed.number).arg(reason);
+        text += QStringLiteral("; its temporary file %1 could not be removed").arg(failed.leftover);
+    return text;
+}
+
+bool failedAlike(const FailedPiece &a, const FailedPiece &b)
+{
+    return a.failure == b.failure && a.error == b.error && a.leftover.isEmpty()
+            && b.leftover.isEmpty();
+}
+
+// Consecutive numbers as ranges: "run_6.ddb to run_10.ddb, run_12.ddb".
+QString nameRanges(const QVector<quint32> &numbers, const QString &fileName)
+{
+    QStringList ranges;
+    for (int first = 0; first < numbers.size();) {
+        int last = first;
+        while (last + 1 < numbers.size() && numbers.at(last + 1) == numbers.at(last) + 1)
+            ++last;
+        const QString firstName = Ddb::pieceFileName(fileName, numbers.at(first));
+        ranges << (last == first ? firstName
+                                 : QStringLiteral("%1 to %2")
+                                           .arg(firstName,
+                                                Ddb::pieceFileName(fileName, numbers.at(last))));
+        first = last + 1;
+    }
+    return ranges.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -84,20 +109,57 @@ QStringList problems(const SplitOutcome &outcome)
     if (outcome.folderError != 0)
         lines << systemError(QStringLiteral("Refused: the recording's folder cannot be opened"),
                              outcome.folderError);
-    for (const FailedPiece &failed : outcome.failures)
-        lines << problem(failed);
+    if (outcome.busy)
+        lines << QStringLiteral("Refused: another split of this recording is running");
+    const QVector<FailedPiece> &failures = outcome.failures;
+    for (int first = 0; first < failures.size();) {
+        int last = first;
+        while (last + 1 < failures.size()
+               && failures.at(last + 1).number == failures.at(last).number + 1
+               && failedAlike(failures.at(last + 1), failures.at(first)))
+            ++last;
+        lines << (last == first ? QStringLiteral("Piece %1: %2").arg(failures.at(first).number)
+                                : QStringLiteral("Pieces %1 to %2: %3")
+                                          .arg(failures.at(first).number)
+                                          .arg(failures.at(last).number))
+                         .arg(reason(failures.at(first)));
+        first = last + 1;
+    }
     if (outcome.folderSyncError != 0)
         lines << systemError(QStringLiteral("The folder's new names were not flushed to disk"),
                              outcome.folderSyncError);
     return lines;
 }
 
-QString toolTip(const QStringList &problems)
+QStringList summary(const SplitOutcome &outcome, const QString &folder, const QString &fileName)
 {
-    QStringList shown = problems.mid(0, ShownProblems);
-    if (problems.size() > ShownProblems)
-        shown << QStringLiteral("... and %1 more").arg(problems.size() - ShownProblems);
-    return shown.join(QLatin1Char('\n'));
+    if (outcome.written == 0)
+        return {};
+    const QString first = Ddb::pieceFileName(fileName, 1);
+    return { outcome.written == 1
+                     ? QStringLiteral("1 piece written: %1").arg(first)
+                     : QStringLiteral("%1 pieces written: %2 to %3")
+                               .arg(outcome.written)
+                               .arg(first, Ddb::pieceFileName(fileName, outcome.written)),
+             QStringLiteral("In %1").arg(folder) };
+}
+
+QString stalePieces(const SplitOutcome &outcome, const QString &fileName)
+{
+    if (outcome.stalePieces.isEmpty())
+        return QString();
+    return QStringLiteral("Left from an earlier split: %1")
+            .arg(nameRanges(outcome.stalePieces, fileName));
+}
+
+QString toolTip(const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return QString();
+    QStringList shown = lines.mid(0, ShownLines);
+    if (lines.size() > ShownLines)
+        shown << QStringLiteral("... and %1 more").arg(lines.size() - ShownLines);
+    return Qt::convertFromPlainText(shown.join(QLatin1Char('\n')), Qt::WhiteSpaceNoWrap);
 }
 
 } // namespace SplitReport

@@ -8,6 +8,7 @@
 #include "recordingfile.h"
 #include "splitreport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDebug>
 #include <QFileDialog>
@@ -85,6 +86,16 @@ Tranchel::Tranchel(QWidget *parent)
     splitButton->setEnabled(false);
     connect(splitButton, &QPushButton::clicked, this, &Tranchel::onReplaceButtonClicked);
 
+    // The platform's keys: Open as "Open file", Quit and Close close the window. No key splits.
+    auto *openAction = new QAction(this);
+    openAction->setShortcuts(QKeySequence::Open);
+    connect(openAction, &QAction::triggered, this, &Tranchel::onOpenFilesButtonClicked);
+    auto *closeAction = new QAction(this);
+    closeAction->setShortcuts(QKeySequence::keyBindings(QKeySequence::Quit)
+                              + QKeySequence::keyBindings(QKeySequence::Close));
+    connect(closeAction, &QAction::triggered, this, &QWidget::close);
+    addActions({ openAction, closeAction });
+
     nameLabel = newLabel(QStringLiteral("nameLabel"), emptyField("Name"));
     dateLabel = newLabel(QStringLiteral("dateLabel"), emptyField("Date"));
     frequencyLabel = newLabel(QStringLiteral("frequencyLabel"), emptyField("Frequency"));
@@ -153,33 +164,45 @@ void Tranchel::onMinutesSpinValueChanged(int value)
 
 void Tranchel::replace()
 {
-    const QStringList problems = splitRecording();
+    QStringList report;
+    const bool completed = splitRecording(report);
     // The idle window holds no recording: its memory goes back to the system.
     releaseRecording();
-    showIdle(problems.isEmpty() ? QStringLiteral("Split completed")
-                                : QStringLiteral("Split failed"));
-    statusLabel->setToolTip(SplitReport::toolTip(problems));
+    showIdle(completed ? QStringLiteral("Split completed") : QStringLiteral("Split failed"));
+    statusLabel->setToolTip(SplitReport::toolTip(report));
 }
 
-// Empty when every piece is whole and on disk; otherwise what went wrong.
-QStringList Tranchel::splitRecording()
+// True when every piece is whole and on disk; `report` says what was written, or what went
+// wrong, and which earlier pieces are left.
+bool Tranchel::splitRecording(QStringList &report)
 {
     if (recordingBytes.isEmpty())
-        return {};
+        return true;
     const PiecePlan plan(header, minutes, recordingBytes.size());
-    if (plan.status() == PiecePlan::Status::NoFrequency)
-        return { SplitReport::refusal(plan) };
+    if (plan.status() == PiecePlan::Status::NoFrequency) {
+        report << SplitReport::refusal(plan);
+        return false;
+    }
     qDebug() << plan.pieceCount();
     qDebug() << header.frequency;
     qDebug() << header.channels;
     qDebug() << header.samples;
-    if (plan.status() != PiecePlan::Status::Ready)
-        return { SplitReport::refusal(plan) };
+    if (plan.status() != PiecePlan::Status::Ready) {
+        report << SplitReport::refusal(plan);
+        return false;
+    }
 
     const WaitCursor waitCursor;
     const SplitOutcome outcome = Ddb::writePieces(recordingBytes, recordingSource, plan);
     header.samples = 0; // every frame is in a piece or in a skipped one
-    return SplitReport::problems(outcome);
+    const QString fileName = recordingSource.fileName();
+    report << (outcome.succeeded()
+                       ? SplitReport::summary(outcome, recordingSource.folderPath(), fileName)
+                       : SplitReport::problems(outcome));
+    const QString stale = SplitReport::stalePieces(outcome, fileName);
+    if (!stale.isEmpty())
+        report << stale;
+    return outcome.succeeded();
 }
 
 // 250 x 250 where every line fits, larger where a large font needs more: measured once, with
@@ -231,6 +254,7 @@ void Tranchel::showIdle(const QString &status)
     channelsLabel->setText(emptyField("Channels"));
     samplesLabel->setText(emptyField("Samples"));
     nameLabel->setToolTip(QString());
+    samplesLabel->setToolTip(QString());
     statusLabel->setText(status);
     statusLabel->setToolTip(QString());
 }
@@ -245,6 +269,22 @@ void Tranchel::showRecording()
     frequencyLabel->setText(field("Frequency", QString::number(header.frequency)));
     channelsLabel->setText(field("Channels", QString::number(header.channels)));
     samplesLabel->setText(field("Samples", QString::number(header.samples)));
+    samplesLabel->setToolTip(samplesToolTip());
     splitButton->setEnabled(true);
     minutesSpin->setEnabled(true);
+}
+
+// Where the file does not hold the frames its header counts: none for frames of no bytes.
+QString Tranchel::samplesToolTip() const
+{
+    if (header.frameSize() == 0)
+        return QString();
+    const qint64 held = Ddb::wholeFramesIn(recordingBytes.size(), header.frameSize());
+    if (held < header.samples)
+        return QStringLiteral("The file holds only %1 whole frames: the split will fail").arg(held);
+    if (held > header.samples)
+        return QStringLiteral("%1 more whole frames follow the counted ones: they will be in "
+                              "no piece")
+                .arg(held - header.samples);
+    return QString();
 }

@@ -33,7 +33,8 @@ public slots:
 
 private:
     void replace();
-    QStringList splitRecording();
+    bool splitRecording(QStringList &report);
+    QString samplesToolTip() const;
     QSize fittingSize();
     QString elidedName(const QString &name);
     void showIdle(const QString &status);

@@ -65,10 +65,15 @@ Loaded load(const QString &path)
     return loaded;
 }
 
-SplitOutcome split(const Loaded &loaded, int minutes)
+SplitOutcome split(Loaded &loaded, int minutes)
 {
     const PiecePlan plan(*Ddb::readHeader(loaded.bytes), quint16(minutes), loaded.bytes.size());
     return Ddb::writePieces(loaded.bytes, loaded.source, plan);
+}
+
+SplitOutcome split(Loaded &&loaded, int minutes)
+{
+    return split(loaded, minutes);
 }
 
 SplitOutcome splitFile(const QString &path, int minutes)
@@ -587,7 +592,7 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
     QCOMPARE(chmod(QFile::encodeName(third).constData(), 0604), 0);
     if (geteuid() == 0)
         QCOMPARE(chown(QFile::encodeName(third).constData(), 54322, 54320), 0);
-    const Loaded loaded = load(sourcePath);
+    Loaded loaded = load(sourcePath);
     const int descriptors = openDescriptors();
 
     rlimit limit {};
@@ -686,7 +691,7 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
     if (earlier)
         QVERIFY(writeContent(second,
                              planted(source, QStringLiteral("240:60:2024-05-06 10:02:30"))));
-    const Loaded loaded = load(work + QStringLiteral("/run.ddb"));
+    Loaded loaded = load(work + QStringLiteral("/run.ddb"));
     const QString moved = dir->filePath(QStringLiteral("moved"));
     injection.hookBefore(call.constData(), nth, [&] {
         if (change == QLatin1String("swap folder")) {

@@ -12,7 +12,8 @@
 #include <memory>
 
 QStringList openThroughDialog(QWidget &window, const QString &path,
-                              const std::function<void()> &beforeAccept)
+                              const std::function<void()> &beforeAccept,
+                              const std::function<void()> &open)
 {
     // Held jointly, so that the answer stays sound even if it ran after this returned.
     const auto chosen = std::make_shared<QStringList>();
@@ -39,7 +40,9 @@ QStringList openThroughDialog(QWidget &window, const QString &path,
         if (dialog->isVisible())
             dialog->reject();
     });
-    if (auto *openButton = window.findChild<QPushButton *>(QStringLiteral("openButton")))
+    if (open)
+        open();
+    else if (auto *openButton = window.findChild<QPushButton *>(QStringLiteral("openButton")))
         openButton->click();
     return *chosen;
 }
