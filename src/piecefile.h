@@ -11,8 +11,7 @@
 
 namespace Ddb {
 
-// Measured: one write() of hundreds of megabytes took several times longer than the same
-// bytes in slices of a few megabytes.
+// The most one write hands the system at a time.
 constexpr qint64 WriteSliceSize = qint64(8) << 20;
 
 // Why one piece is not on disk as planned.

@@ -4,7 +4,7 @@
 // Piece files on Linux, every step relative to the recording's folder as held since loading:
 // written to a temporary file there, flushed with a checked fdatasync, then linked or renamed
 // onto the name without ever following a link or replacing what appeared meanwhile.
-#include "piecefile.h"
+#include "piecesteps.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -216,14 +216,10 @@ public:
 
     int write(const char *data, qint64 length)
     {
-        for (qint64 done = 0; done < length;) {
-            const qint64 size = qMin(Ddb::WriteSliceSize, length - done);
-            if (const int error = writeWhole(data + done, size))
-                return error;
-            startWriteBack(m_written, size);
-            m_written += size;
-            done += size;
-        }
+        if (const int error = writeWhole(data, length))
+            return error;
+        startWriteBack(m_written, length);
+        m_written += length;
         return 0;
     }
 
@@ -427,20 +423,6 @@ private:
     qint64 m_written = 0;
 };
 
-PieceOutcome writeChecked(TemporaryFile &file, const NameCheck &check, const Ddb::PieceBytes &piece)
-{
-    int error = file.open();
-    if (!error)
-        error = file.write(piece.header.constData(), piece.header.size());
-    if (!error)
-        error = file.write(piece.data, piece.length);
-    if (!error && check.exists())
-        error = file.takeOwnerAndMode(check.found());
-    if (!error)
-        error = file.flush();
-    return error ? refused(error) : PieceOutcome();
-}
-
 struct sigaction previousActions[3];
 bool handled[3];
 constexpr int endingSignals[3] = { SIGTERM, SIGINT, SIGHUP };
@@ -449,34 +431,73 @@ constexpr int endingSignals[3] = { SIGTERM, SIGINT, SIGHUP };
 
 namespace Ddb {
 
-PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &piece,
-                            const EarlierPieces &earlier)
+struct PieceSteps::Private
 {
-    const int folder = int(source.folderHandle());
-    const QByteArray name = QFile::encodeName(piece.name);
-    NameCheck check(folder, name, source);
-    PieceOutcome outcome = check.check(piece.number, earlier);
-    if (outcome.failure != PieceFailure::None)
-        return outcome;
+    Private(const RecordingSource &source, const QByteArray &pieceName)
+        : name(pieceName)
+        , check(int(source.folderHandle()), pieceName, source)
+        , file(int(source.folderHandle()))
+    { }
 
-    TemporaryFile file(folder);
-    outcome = writeChecked(file, check, piece);
-    if (outcome.failure == PieceFailure::None) {
-        if (check.exists()) {
-            outcome = file.commitReplacing(name, [&check] { return check.checkAgain(); });
-        } else if (const int error = file.commitNew(name)) {
-            outcome = error == EEXIST ? failed(PieceFailure::ChangedMeanwhile) : refused(error);
-        }
-    }
-    outcome.leftover = file.discard();
-    return outcome;
+    const QByteArray name;
+    NameCheck check;
+    TemporaryFile file;
+};
+
+PieceSteps::PieceSteps(const RecordingSource &source, const QString &name)
+    : d(std::make_unique<Private>(source, QFile::encodeName(name)))
+{ }
+
+PieceSteps::~PieceSteps() = default;
+
+PieceOutcome PieceSteps::check(quint32 number, const EarlierPieces &earlier)
+{
+    return d->check.check(number, earlier);
 }
 
-NameHolds whatNameHolds(const RecordingSource &source, const QString &name, quint32 number,
-                        const EarlierPieces &earlier)
+bool PieceSteps::replaces() const
 {
-    return NameCheck(int(source.folderHandle()), QFile::encodeName(name), source)
-            .holds(number, earlier);
+    return d->check.exists();
+}
+
+int PieceSteps::create()
+{
+    return d->file.open();
+}
+
+int PieceSteps::write(const char *data, qint64 length)
+{
+    return d->file.write(data, length);
+}
+
+int PieceSteps::takeAttributes()
+{
+    return d->file.takeOwnerAndMode(d->check.found());
+}
+
+int PieceSteps::flush()
+{
+    return d->file.flush();
+}
+
+PieceOutcome PieceSteps::commit()
+{
+    if (d->check.exists())
+        return d->file.commitReplacing(d->name, [this] { return d->check.checkAgain(); });
+    const int error = d->file.commitNew(d->name);
+    if (error == 0)
+        return {};
+    return error == EEXIST ? failed(PieceFailure::ChangedMeanwhile) : refused(error);
+}
+
+QString PieceSteps::discard()
+{
+    return d->file.discard();
+}
+
+NameHolds PieceSteps::holds(quint32 number, const EarlierPieces &earlier)
+{
+    return d->check.holds(number, earlier);
 }
 
 int folderError(const RecordingSource &source)

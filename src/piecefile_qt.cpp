@@ -5,7 +5,7 @@
 // writes each piece whole or not at all and replaces only an earlier piece of the recording,
 // but it goes by path, resolves links itself and does not report a failed flush, so it cannot
 // promise what the Linux writer does.
-#include "piecefile.h"
+#include "piecesteps.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -67,48 +67,83 @@ PieceOutcome checkName(const QString &fileName, quint32 number, const Ddb::Recor
     return {};
 }
 
-bool writeInSlices(QSaveFile &file, const char *data, qint64 length)
-{
-    for (qint64 done = 0; done < length; done += Ddb::WriteSliceSize) {
-        const qint64 size = qMin(Ddb::WriteSliceSize, length - done);
-        if (file.write(data + done, size) != size)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 namespace Ddb {
 
-PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &piece,
-                            const EarlierPieces &earlier)
+struct PieceSteps::Private
 {
-    const QString fileName = source.folderPath() + QLatin1Char('/') + piece.name;
-    const PieceOutcome check = checkName(fileName, piece.number, source, earlier);
-    if (check.failure != PieceFailure::None)
-        return check;
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return { PieceFailure::DiskRefused, 0, QString() };
-    if (!writeInSlices(file, piece.header.constData(), piece.header.size())
-        || !writeInSlices(file, piece.data, piece.length)) {
-        file.cancelWriting();
-        return { PieceFailure::DiskRefused, 0, QString() };
-    }
-    if (!file.commit())
-        return { PieceFailure::DiskRefused, 0, QString() };
-    return {};
+    Private(const RecordingSource &recording, const QString &name)
+        : source(recording)
+        , fileName(recording.folderPath() + QLatin1Char('/') + name)
+    { }
+
+    const RecordingSource &source;
+    const QString fileName;
+    bool exists = false;
+    std::unique_ptr<QSaveFile> file;
+};
+
+PieceSteps::PieceSteps(const RecordingSource &source, const QString &name)
+    : d(std::make_unique<Private>(source, name))
+{ }
+
+PieceSteps::~PieceSteps() = default;
+
+PieceOutcome PieceSteps::check(quint32 number, const EarlierPieces &earlier)
+{
+    d->exists = QFileInfo::exists(d->fileName);
+    return checkName(d->fileName, number, d->source, earlier);
 }
 
-NameHolds whatNameHolds(const RecordingSource &source, const QString &name, quint32 number,
-                        const EarlierPieces &earlier)
+bool PieceSteps::replaces() const
 {
-    const QString fileName = source.folderPath() + QLatin1Char('/') + name;
-    const QFileInfo info(fileName);
+    return d->exists;
+}
+
+int PieceSteps::create()
+{
+    d->file = std::make_unique<QSaveFile>(d->fileName);
+    return d->file->open(QIODevice::WriteOnly | QIODevice::Unbuffered) ? 0 : UnknownError;
+}
+
+int PieceSteps::write(const char *data, qint64 length)
+{
+    return d->file->write(data, length) == length ? 0 : UnknownError;
+}
+
+// QSaveFile keeps the permissions of the file it replaces.
+int PieceSteps::takeAttributes()
+{
+    return 0;
+}
+
+// QSaveFile flushes when it commits, and does not report a failed flush.
+int PieceSteps::flush()
+{
+    return 0;
+}
+
+PieceOutcome PieceSteps::commit()
+{
+    if (d->file->commit())
+        return {};
+    return { PieceFailure::DiskRefused, 0, QString() };
+}
+
+// An uncommitted QSaveFile removes its temporary file itself.
+QString PieceSteps::discard()
+{
+    d->file.reset();
+    return QString();
+}
+
+NameHolds PieceSteps::holds(quint32 number, const EarlierPieces &earlier)
+{
+    const QFileInfo info(d->fileName);
     if (!info.exists() && !info.isSymLink())
         return NameHolds::Nothing;
-    return info.isFile() && !info.isSymLink() && isEarlierPiece(fileName, number, earlier)
+    return info.isFile() && !info.isSymLink() && isEarlierPiece(d->fileName, number, earlier)
             ? NameHolds::EarlierPiece
             : NameHolds::SomethingElse;
 }
