@@ -10,11 +10,6 @@
 
 #include <optional>
 
-#if defined(Q_OS_LINUX)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 // A v1 limit this large is the kernel's way of saying "no limit".
@@ -193,29 +188,6 @@ qint64 availableMemoryFrom(const QString &root)
             available = qMin(available, headroom);
     }
     return qMax<qint64>(0, available - MemoryReserve);
-}
-
-qint64 availableMemory()
-{
-#if defined(Q_OS_LINUX)
-    return availableMemoryFrom(QString());
-#else
-    return -1;
-#endif
-}
-
-void prefaultBuffer(char *data, qint64 size)
-{
-#if defined(Q_OS_LINUX) && defined(MADV_POPULATE_WRITE)
-    const quintptr pageSize = quintptr(sysconf(_SC_PAGESIZE));
-    const quintptr begin = (quintptr(data) + pageSize - 1) & ~(pageSize - 1);
-    const quintptr end = (quintptr(data) + quintptr(size)) & ~(pageSize - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_POPULATE_WRITE);
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-#endif
 }
 
 } // namespace Ddb

@@ -64,11 +64,16 @@ bool sameBytes(QFile &a, qint64 fromA, QFile &b, qint64 fromB, qint64 length)
     return true;
 }
 
+// For the log; -1 where the system does not tell.
 qint64 peakResidentMiB()
 {
+#if defined(Q_OS_UNIX)
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
+#else
+    return -1;
+#endif
 }
 
 } // namespace

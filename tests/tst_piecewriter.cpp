@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
 #if defined(Q_OS_UNIX)
 #include <csignal>
 
@@ -105,6 +108,7 @@ QByteArray planted(const QByteArray &source, const QString &what)
     return expectedPiece(source, what, 3);
 }
 
+#if defined(Q_OS_UNIX)
 QStringList leftoverTemporaries(const QString &folder)
 {
     return entriesOf(folder).filter(QStringLiteral(".tranchel-"));
@@ -114,6 +118,7 @@ int openDescriptors()
 {
     return entriesOf(QStringLiteral("/proc/self/fd")).size();
 }
+#endif
 
 // What stands under a name, to tell that a split left it alone.
 QString snapshot(const QString &path)
@@ -389,10 +394,12 @@ void TestPieceWriter::shouldLeaveWhatStandsUnderAPieceName()
     QFETCH(QString, obstacle);
     QFETCH(int, blocked);
     QFETCH(QString, failure);
-#if !defined(Q_OS_UNIX)
-    if (obstacle != QLatin1String("folder") && obstacle != QLatin1String("protected"))
-        QSKIP("FIFOs and hard links are POSIX's here, and Wine cannot create symbolic links "
-              "(CreateSymbolicLinkW creates nothing)");
+#if defined(Q_OS_WIN)
+    const QStringList windowsRows { QStringLiteral("folder"), QStringLiteral("protected"),
+                                    QStringLiteral("hard link") };
+    if (!windowsRows.contains(obstacle))
+        QSKIP("no FIFOs here, and Wine cannot create symbolic links (CreateSymbolicLinkW "
+              "creates nothing)");
 #endif
 
     const QByteArray source = threePieceSource();
@@ -406,14 +413,18 @@ void TestPieceWriter::shouldLeaveWhatStandsUnderAPieceName()
     const QString path = work + QStringLiteral("/run.ddb");
     QVERIFY(QFile::rename(sourcePath, path));
     const QString name = work + QStringLiteral("/run_%1.ddb").arg(blocked);
-    const QByteArray nameBytes = QFile::encodeName(name);
+    [[maybe_unused]] const QByteArray nameBytes = QFile::encodeName(name);
     if (obstacle == QLatin1String("folder")) {
         QVERIFY(QDir(work).mkdir(QStringLiteral("run_2.ddb")));
     } else if (obstacle == QLatin1String("protected")) {
         QVERIFY(writeContent(name, "old"));
         QVERIFY(QFile::setPermissions(name,
                                       QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-#if defined(Q_OS_UNIX)
+#if defined(Q_OS_WIN)
+    } else if (obstacle == QLatin1String("hard link")) {
+        QVERIFY(CreateHardLinkW(reinterpret_cast<const wchar_t *>(name.utf16()),
+                                reinterpret_cast<const wchar_t *>(path.utf16()), nullptr));
+#else
     } else if (obstacle == QLatin1String("fifo")) {
         QCOMPARE(mkfifo(nameBytes.constData(), 0600), 0);
     } else if (obstacle == QLatin1String("hard link")) {
@@ -467,9 +478,9 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo_data()
 
 void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
 {
+#if defined(Q_OS_UNIX)
     QFETCH(int, folderMode);
     QFETCH(QString, failures);
-#if defined(Q_OS_UNIX)
     if (geteuid() != 0)
         QSKIP("needs root, to act as two other users");
     if (!Ddb::writerGuardsLinksAndFlushes() && failures == QLatin1String("no folder"))
@@ -572,9 +583,9 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses_data()
 
 void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
 {
+#if defined(Q_OS_UNIX)
     QFETCH(QStringList, faults);
     QFETCH(QString, failures);
-#if defined(Q_OS_UNIX)
 
     static FaultInjection injection;
     if (!faults.isEmpty())
@@ -670,12 +681,12 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks_data()
 
 void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
 {
+#if defined(Q_OS_UNIX)
     QFETCH(QString, named);
     QFETCH(QByteArray, call);
     QFETCH(int, nth);
     QFETCH(QString, change);
     QFETCH(QString, failures);
-#if defined(Q_OS_UNIX)
 
     static FaultInjection injection;
     TRANCHEL_REQUIRE_FAULTS(injection);

@@ -172,6 +172,7 @@ void TestSystemMemory::shouldTakeTheTightestLimit()
 
 void TestSystemMemory::shouldTellWhatThisMachineCanGive()
 {
+#if defined(Q_OS_LINUX)
     const auto memAvailable
             = [] { return Ddb::memAvailableFrom(fileContent(QStringLiteral("/proc/meminfo"))); };
     const qint64 before = memAvailable();
@@ -190,6 +191,13 @@ void TestSystemMemory::shouldTellWhatThisMachineCanGive()
     if (!groupIsTighter)
         QVERIFY2(figure >= qMin(before, after) - 64 * MiB - slack,
                  qPrintable(QString::number(figure)));
+#elif defined(Q_OS_WIN)
+    // Some memory is free on any machine that runs this test; never a terabyte more.
+    const qint64 figure = Ddb::availableMemory();
+    QVERIFY2(figure > 0 && figure < (qint64(1) << 40), qPrintable(QString::number(figure)));
+#else
+    QCOMPARE(Ddb::availableMemory(), qint64(-1));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestSystemMemory)
