@@ -3,7 +3,8 @@
 ; The Windows installer: per user, without administrator rights, a Start-menu entry with the
 ; program's icon and an uninstaller listed among the system's programs; /S installs and
 ; uninstalls silently. Built by scripts/windows with
-;   makensis -DVERSION=... -DSTAGE=<the zip's folder> -DOUTFILE=<setup.exe> tranchel.nsi
+;   makensis -DVERSION=... -DSTAGE=<the zip's folder> -DICON=<tranchel.ico>
+;            -DOUTFILE=<setup.exe> tranchel.nsi
 Unicode true
 Target amd64-unicode
 !define NAME "DDB file splitter"
@@ -14,8 +15,8 @@ OutFile "${OUTFILE}"
 RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\tranchel"
 SetCompressor /SOLID lzma
-Icon "${STAGE}\tranchel.ico"
-UninstallIcon "${STAGE}\tranchel.ico"
+Icon "${ICON}"
+UninstallIcon "${ICON}"
 
 Page directory
 Page instfiles
@@ -44,7 +45,6 @@ Section "Uninstall"
     SetShellVarContext current
     Delete "$SMPROGRAMS\${NAME}.lnk"
     Delete "$INSTDIR\tranchel.exe"
-    Delete "$INSTDIR\tranchel.ico"
     Delete "$INSTDIR\Qt5Core.dll"
     Delete "$INSTDIR\Qt5Gui.dll"
     Delete "$INSTDIR\Qt5Widgets.dll"
