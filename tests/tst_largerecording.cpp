@@ -18,6 +18,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#if defined(Q_OS_UNIX)
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 constexpr quint16 channels = 16;
