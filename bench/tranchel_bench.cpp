@@ -79,11 +79,11 @@ public:
     Bench(const QString &folder, qint64 sizeMiB, int runs)
         : m_folder(folder)
         , m_runs(runs)
+        , m_source(QDir(folder).filePath(QStringLiteral("bench.ddb")))
     {
         m_recording.channels = benchChannels;
         m_recording.frequency = benchFrequency;
         m_recording.frames = ((sizeMiB << 20) - 512) / (benchChannels * 4);
-        m_source = QDir(folder).filePath(QStringLiteral("bench.ddb"));
         m_pieceBytes = qint64(benchMinutes) * 60 * benchFrequency * benchChannels * 4;
     }
 
@@ -93,8 +93,8 @@ public:
         out().flush();
         if (!m_recording.writeTo(m_source))
             return false;
-        for (int run = 1; run <= m_runs; ++run) {
-            out() << "Run " << run << " of " << m_runs << '\n';
+        for (int round = 1; round <= m_runs; ++round) {
+            out() << "Run " << round << " of " << m_runs << '\n';
             out().flush();
             if (!measureTool() || !timeShell(m_split, splitCommand())
                 || !timeShell(m_splitSync, splitCommand() + QStringLiteral(" && sync"))
@@ -125,7 +125,8 @@ private:
     void removeOutput() const
     {
         QDir dir(m_folder);
-        for (const QString &name : dir.entryList(QDir::Files)) {
+        const QStringList names = dir.entryList(QDir::Files);
+        for (const QString &name : names) {
             if (name != QStringLiteral("bench.ddb"))
                 dir.remove(name);
         }

@@ -28,11 +28,10 @@ bool EarlierPieces::isPiece(quint32 number, qint64 fileSize, const ReadAt &read)
     // A full piece of that length, or the last one (which a damaged recording may cut short).
     const qint64 asFull = qint64(number - 1) * count;
     const qint64 asLast = held - count;
-    for (const qint64 first : { asFull, asLast }) {
-        if (first >= 0 && first + count <= held && holdsFrames(header, first, count, read))
-            return true;
-    }
-    return false;
+    const auto isThatPiece = [&](qint64 first) {
+        return first >= 0 && first + count <= held && holdsFrames(header, first, count, read);
+    };
+    return isThatPiece(asFull) || isThatPiece(asLast);
 }
 
 bool EarlierPieces::holdsFrames(const QByteArray &header, qint64 first, quint32 count,

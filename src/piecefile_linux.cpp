@@ -390,8 +390,7 @@ private:
     {
         if (m_descriptor < 0)
             return 0;
-        const int descriptor = std::exchange(m_descriptor, -1);
-        return ::close(descriptor) == 0 ? 0 : errno;
+        return ::close(std::exchange(m_descriptor, -1)) == 0 ? 0 : errno;
     }
 
     // A short write is continued where it stopped.

@@ -48,7 +48,7 @@ ReadResult RecordingSource::open(const QString &path)
     // Readable, unlike O_PATH, so that it can be flushed.
     const int folder = ::open(QFile::encodeName(folderPath()).constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int folderError = folder < 0 ? errno : 0;
+    const int folderOpenError = folder < 0 ? errno : 0;
     // Not blocking: a FIFO swapped in would wait for a writer, a terminal would become ours.
     constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     const int file = folder >= 0 ? openat(folder, QFile::encodeName(fileName()).constData(), flags)
@@ -71,7 +71,7 @@ ReadResult RecordingSource::open(const QString &path)
     }
     m_file = file;
     m_folder = folder;
-    m_folderError = folderError;
+    m_folderError = folderOpenError;
     m_size = status.st_size;
     m_identity = { quint64(status.st_dev), quint64(status.st_ino) };
     return ReadResult::Loaded;

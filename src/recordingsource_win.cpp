@@ -59,11 +59,10 @@ ReadResult RecordingSource::open(const QString &path)
 {
     close();
     m_path = path;
-    const QString folder = QDir::toNativeSeparators(folderPath());
-    const HANDLE folderHandle
-            = CreateFileW(native(folder), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    const int folderError = folderHandle == INVALID_HANDLE_VALUE ? int(GetLastError()) : 0;
+    const HANDLE folder = CreateFileW(native(QDir::toNativeSeparators(folderPath())), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const int folderOpenError = folder == INVALID_HANDLE_VALUE ? int(GetLastError()) : 0;
     const HANDLE file = CreateFileW(native(QDir::toNativeSeparators(path)), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -85,14 +84,14 @@ ReadResult RecordingSource::open(const QString &path)
     if (result != ReadResult::Loaded) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-        if (folderHandle != INVALID_HANDLE_VALUE)
-            CloseHandle(folderHandle);
+        if (folder != INVALID_HANDLE_VALUE)
+            CloseHandle(folder);
         m_path.clear();
         return result;
     }
     m_file = valueOf(file);
-    m_folder = valueOf(folderHandle);
-    m_folderError = folderError;
+    m_folder = valueOf(folder);
+    m_folderError = folderOpenError;
     m_size = qint64(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
     m_identity = { information.dwVolumeSerialNumber,
                    quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow };

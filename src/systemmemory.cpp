@@ -58,7 +58,9 @@ QString unescapedPath(const QByteArray &field)
 
 struct CgroupMount
 {
+    // cppcheck-suppress unusedStructMember
     QString root; // the folder of the hierarchy that the mount shows
+    // cppcheck-suppress unusedStructMember
     QString mountPoint;
 };
 

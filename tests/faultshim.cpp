@@ -5,6 +5,7 @@
 // a hook of the test right before one of them: what a disk, a file system without some
 // feature, or another process does at that very moment. Calls pass through untouched until a
 // test asks, through tranchel_shim_fail() and tranchel_shim_hook(), found with dlsym().
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -30,19 +31,16 @@ Rule rules[8];
 
 Rule *ruleFor(const char *call, bool create)
 {
-    for (Rule &rule : rules) {
-        if (std::strcmp(rule.call, call) == 0)
-            return &rule;
-    }
-    if (!create)
+    Rule *const end = rules + sizeof rules / sizeof *rules;
+    Rule *rule = std::find_if(rules, end,
+                              [call](const Rule &r) { return std::strcmp(r.call, call) == 0; });
+    if (rule != end)
+        return rule;
+    rule = std::find_if(rules, end, [](const Rule &r) { return r.call[0] == '\0'; });
+    if (!create || rule == end)
         return nullptr;
-    for (Rule &rule : rules) {
-        if (rule.call[0] == '\0') {
-            std::strncpy(rule.call, call, sizeof rule.call - 1);
-            return &rule;
-        }
-    }
-    return nullptr;
+    std::strncpy(rule->call, call, sizeof rule->call - 1);
+    return rule;
 }
 
 // Runs a due hook; true when this call must fail, with errno set.

@@ -24,7 +24,7 @@ inline QDateTime wallClock(const QString &text)
 }
 
 // A synthetic recording whose header claims all its frames.
-inline QByteArray recording(int channels, int frequency, qint64 frames, const QString &start)
+inline QByteArray makeRecording(int channels, int frequency, qint64 frames, const QString &start)
 {
     SyntheticRecording recording;
     recording.channels = quint16(channels);

@@ -189,7 +189,8 @@ void TestDdbHeader::shouldStampOnlyTheStampAndCount()
     QVERIFY(Ddb::stampPieceHeader(piece, timeStamp, frames));
     QCOMPARE(piece.size(), source.size());
     QCOMPARE(piece.mid(44, 12) + piece.mid(66, 4), expectedFields);
-    for (int offset : changedOffsets(source, piece))
+    const QList<int> changed = changedOffsets(source, piece);
+    for (int offset : changed)
         QVERIFY2((offset >= 44 && offset < 56) || (offset >= 66 && offset < 70),
                  qPrintable(QStringLiteral("byte %1 changed").arg(offset)));
 }

@@ -99,7 +99,7 @@ mode_t modeOf(const QString &path)
 QByteArray planted(const QByteArray &source, const QString &what)
 {
     if (what == QLatin1String("unrelated"))
-        return expectedPiece(recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:01")),
+        return expectedPiece(makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:01")),
                              QStringLiteral("120:120:2024-05-06 10:02:01"), 3);
     if (what == QLatin1String("short"))
         return expectedPiece(source, QStringLiteral("120:120:2024-05-06 10:02:00"), 3).chopped(1);
@@ -137,13 +137,16 @@ QString snapshot(const QString &path)
             .arg(QString::fromLatin1(fileContent(path).toHex()));
 }
 
-const QStringList threePieces { QStringLiteral("0:120:2024-05-06 10:01:00"),
-                                QStringLiteral("120:120:2024-05-06 10:02:00"),
-                                QStringLiteral("240:60:2024-05-06 10:02:30") };
+QStringList threePieces()
+{
+    return { QStringLiteral("0:120:2024-05-06 10:01:00"),
+             QStringLiteral("120:120:2024-05-06 10:02:00"),
+             QStringLiteral("240:60:2024-05-06 10:02:30") };
+}
 
 QByteArray threePieceSource()
 {
-    return recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
+    return makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
 }
 
 } // namespace
@@ -190,78 +193,76 @@ void TestPieceWriter::shouldWriteEveryPieceByteByByte_data()
     QTest::addColumn<QString>("failures");
 
     const QString ten = QStringLiteral("2024-05-06 10:00:00");
-    const QByteArray threeChannels = recording(3, 2, 300, ten);
-    const QStringList threePieces { QStringLiteral("0:120:2024-05-06 10:01:00"),
-                                    QStringLiteral("120:120:2024-05-06 10:02:00"),
-                                    QStringLiteral("240:60:2024-05-06 10:02:30") };
+    const QByteArray threeChannels = makeRecording(3, 2, 300, ten);
     const QStringList nothing { QString(), QString(), QString() };
 
-    QTest::newRow("300 frames at 2 Hz in minutes") << threeChannels << 1 << threePieces << "";
+    QTest::newRow("300 frames at 2 Hz in minutes") << threeChannels << 1 << threePieces() << "";
     QTest::newRow("240 frames make two full pieces")
-            << recording(3, 2, 240, ten) << 1 << QStringList(threePieces.mid(0, 2)) << "";
+            << makeRecording(3, 2, 240, ten) << 1 << QStringList(threePieces().mid(0, 2)) << "";
     QTest::newRow("shorter than one piece")
-            << recording(3, 2, 90, ten) << 1
+            << makeRecording(3, 2, 90, ten) << 1
             << QStringList { QStringLiteral("0:90:2024-05-06 10:00:45") } << "";
     QTest::newRow("remainder of ten frames at seven hertz")
-            << recording(3, 7, 430, ten) << 1
+            << makeRecording(3, 7, 430, ten) << 1
             << QStringList { QStringLiteral("0:420:2024-05-06 10:01:00"),
                              QStringLiteral("420:10:2024-05-06 10:01:01") }
             << "";
     QTest::newRow("no channels gives header-only pieces")
-            << claiming(recording(0, 2, 0, ten), 300) << 1 << threePieces << "";
+            << claiming(makeRecording(0, 2, 0, ten), 300) << 1 << threePieces() << "";
     QTest::newRow("100 frames of which the header counts 80")
-            << claiming(recording(3, 2, 100, ten), 80) << 1
+            << claiming(makeRecording(3, 2, 100, ten), 80) << 1
             << QStringList { QStringLiteral("0:80:2024-05-06 10:00:40") } << "";
     QTest::newRow("no samples, no pieces")
             << claiming(threeChannels, 0) << 1 << QStringList() << "";
     QTest::newRow("past midnight into a new year")
-            << recording(2, 1, 7200, QStringLiteral("2023-12-31 23:30:00")) << 60
+            << makeRecording(2, 1, 7200, QStringLiteral("2023-12-31 23:30:00")) << 60
             << QStringList { QStringLiteral("0:3600:2024-01-01 00:30:00"),
                              QStringLiteral("3600:3600:2024-01-01 01:30:00") }
             << "";
     QTest::newRow("across the spring-forward change of central Europe")
-            << recording(2, 1, 7200, QStringLiteral("2024-03-31 00:30:00")) << 60
+            << makeRecording(2, 1, 7200, QStringLiteral("2024-03-31 00:30:00")) << 60
             << QStringList { QStringLiteral("0:3600:2024-03-31 01:30:00"),
                              QStringLiteral("3600:3600:2024-03-31 02:30:00") }
             << "";
     QTest::newRow("a stamp in the year 2000")
-            << recording(1, 1, 90, QStringLiteral("2000-01-01 00:00:00")) << 1
+            << makeRecording(1, 1, 90, QStringLiteral("2000-01-01 00:00:00")) << 1
             << QStringList { QStringLiteral("0:60:2000-01-01 00:01:00"),
                              QStringLiteral("60:30:2000-01-01 00:01:30") }
             << "";
     // Damaged recordings: a piece holds the whole frames that exist, and says so.
     QTest::newRow("data area short by whole frames")
-            << claiming(recording(3, 2, 290, ten), 300) << 1
-            << QStringList { threePieces.at(0), threePieces.at(1),
+            << claiming(makeRecording(3, 2, 290, ten), 300) << 1
+            << QStringList { threePieces().at(0), threePieces().at(1),
                              QStringLiteral("240:50:2024-05-06 10:02:25") }
             << "3 fewer";
     QTest::newRow("data area short by part of a frame")
             << threeChannels.left(threeChannels.size() - 5) << 1
-            << QStringList { threePieces.at(0), threePieces.at(1),
+            << QStringList { threePieces().at(0), threePieces().at(1),
                              QStringLiteral("240:59:2024-05-06 10:02:29") }
             << "3 fewer";
     QTest::newRow("data area ending inside piece 2")
-            << claiming(recording(3, 2, 150, ten), 300) << 1
-            << QStringList { threePieces.at(0), QStringLiteral("120:30:2024-05-06 10:01:15"),
+            << claiming(makeRecording(3, 2, 150, ten), 300) << 1
+            << QStringList { threePieces().at(0), QStringLiteral("120:30:2024-05-06 10:01:15"),
                              QString() }
             << "2 fewer, 3 none";
     QTest::newRow("data area ending exactly at a piece boundary")
-            << claiming(recording(3, 2, 240, ten), 300) << 1
-            << QStringList { threePieces.at(0), threePieces.at(1), QString() } << "3 none";
-    QTest::newRow("empty data area")
-            << claiming(recording(3, 2, 0, ten), 300) << 1 << nothing << "1 none, 2 none, 3 none";
+            << claiming(makeRecording(3, 2, 240, ten), 300) << 1
+            << QStringList { threePieces().at(0), threePieces().at(1), QString() } << "3 none";
+    QTest::newRow("empty data area") << claiming(makeRecording(3, 2, 0, ten), 300) << 1 << nothing
+                                     << "1 none, 2 none, 3 none";
     QTest::newRow("300 bytes claiming 10 frames")
-            << claiming(recording(3, 2, 100, ten).left(300), 10) << 1 << QStringList { QString() }
-            << "1 none";
-    QTest::newRow("300 bytes without channels") << claiming(recording(0, 2, 0, ten).left(300), 300)
-                                                << 1 << nothing << "1 none, 2 none, 3 none";
+            << claiming(makeRecording(3, 2, 100, ten).left(300), 10) << 1
+            << QStringList { QString() } << "1 none";
+    QTest::newRow("300 bytes without channels")
+            << claiming(makeRecording(0, 2, 0, ten).left(300), 300) << 1 << nothing
+            << "1 none, 2 none, 3 none";
     QTest::newRow("pieces larger than one write slice")
-            << recording(64, 1000, 80000, ten) << 1
+            << makeRecording(64, 1000, 80000, ten) << 1
             << QStringList { QStringLiteral("0:60000:2024-05-06 10:01:00"),
                              QStringLiteral("60000:20000:2024-05-06 10:01:20") }
             << "";
     // 16 bits hold the years up to 67535: a later stamp would wrap to 2000.
-    QByteArray lastYear = recording(3, 2, 300, QStringLiteral("2000-12-31 23:58:30"));
+    QByteArray lastYear = makeRecording(3, 2, 300, QStringLiteral("2000-12-31 23:58:30"));
     putLittleEndian(lastYear, 44, 65535, 2);
     QTest::newRow("stamps past the year 67535")
             << lastYear << 1
@@ -303,7 +304,7 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording_data()
     QTest::addColumn<QString>("failures");
 
     const QByteArray damaged
-            = claiming(recording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 300);
+            = claiming(makeRecording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 300);
     QTest::newRow("pieces of an earlier split into two minutes")
             << threePieceSource()
             << QStringList { QStringLiteral("0:240:2024-05-06 10:02:00"),
@@ -360,7 +361,7 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
         }
         const QString piece = number == 2 && failures.contains(QLatin1String("fewer"))
                 ? QStringLiteral("120:30:2024-05-06 10:01:15")
-                : threePieces.at(number - 1);
+                : threePieces().at(number - 1);
         QCOMPARE(fileContent(name), expectedPiece(source, piece, 3));
 #if defined(Q_OS_UNIX)
         QCOMPARE(modeOf(name), before.contains(name) ? mode_t(0604) : mode_t(0666 & ~umaskNow));
@@ -461,7 +462,7 @@ void TestPieceWriter::shouldLeaveWhatStandsUnderAPieceName()
             continue;
         entries << piece;
         QCOMPARE(fileContent(work + QLatin1Char('/') + piece),
-                 expectedPiece(source, threePieces.at(number - 1), 3));
+                 expectedPiece(source, threePieces().at(number - 1), 3));
     }
     entries.removeDuplicates();
     entries.sort();
@@ -496,7 +497,7 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
     const QString second = work + QStringLiteral("/run_2.ddb");
     QVERIFY(writeContent(path, source));
     // An earlier piece by content: only the right to write it is missing.
-    QVERIFY(writeContent(second, expectedPiece(source, threePieces.at(1), 3)));
+    QVERIFY(writeContent(second, expectedPiece(source, threePieces().at(1), 3)));
     QCOMPARE(chown(QFile::encodeName(second).constData(), other, group), 0);
     QCOMPARE(chmod(QFile::encodeName(second).constData(), 0640), 0);
     QCOMPARE(chmod(QFile::encodeName(dir->path()).constData(), 0711), 0);
@@ -509,12 +510,11 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
     QVERIFY(child >= 0);
     if (child == 0) {
         QByteArray said = "cannot become the user";
-        QByteArray bytes;
-        Ddb::RecordingSource recording;
         if (setgroups(1, &group) == 0 && setresgid(group, group, group) == 0
             && setresuid(splitter, splitter, splitter) == 0) {
-            said = Ddb::readRecording(path, bytes, recording) == Ddb::ReadResult::Loaded
-                    ? describe(split({ bytes, std::move(recording) }, 1)).toUtf8()
+            Loaded loaded;
+            said = Ddb::readRecording(path, loaded.bytes, loaded.source) == Ddb::ReadResult::Loaded
+                    ? describe(split(loaded, 1)).toUtf8()
                     : "not loaded";
         }
         _exit(write(channel[1], said.constData(), size_t(said.size())) == said.size() ? 0 : 1);
@@ -527,7 +527,7 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
     waitpid(child, &status, 0);
     QVERIFY(got >= 0);
     QCOMPARE(QString::fromUtf8(said), failures);
-    QCOMPARE(fileContent(second), expectedPiece(source, threePieces.at(1), 3));
+    QCOMPARE(fileContent(second), expectedPiece(source, threePieces().at(1), 3));
     const QStringList written = entriesOf(work).filter(QStringLiteral("run_"));
     QCOMPARE(written.size(), failures == QLatin1String("no folder") ? 1 : 3);
 #else
@@ -638,7 +638,7 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
         }
         entries << piece;
         QCOMPARE(fileContent(dir->filePath(piece)),
-                 expectedPiece(source, threePieces.at(number - 1), 3));
+                 expectedPiece(source, threePieces().at(number - 1), 3));
     }
     if (!injected.contains(QLatin1String("fchmod:ENOSYS")))
         QCOMPARE(modeOf(third), mode_t(0604));
@@ -733,7 +733,7 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
     for (int number = 1; number <= 3; ++number) {
         const QString piece = folder + QStringLiteral("/run_%1.ddb").arg(number);
         if (number != 2 || failures.isEmpty())
-            QCOMPARE(fileContent(piece), expectedPiece(source, threePieces.at(number - 1), 3));
+            QCOMPARE(fileContent(piece), expectedPiece(source, threePieces().at(number - 1), 3));
     }
     if (change == QLatin1String("plant file"))
         QCOMPARE(secondNow, QByteArray("planted"));
@@ -797,8 +797,8 @@ void TestPieceWriter::shouldHoldEveryCountedFrameOnce()
         const int channels = random.bounded(5);
         const int frequency = 1 + random.bounded(4);
         const int minutes = 1 + random.bounded(3);
-        QByteArray source = recording(channels, frequency, random.bounded(700),
-                                      QStringLiteral("2024-05-06 23:58:00"));
+        QByteArray source = makeRecording(channels, frequency, random.bounded(700),
+                                          QStringLiteral("2024-05-06 23:58:00"));
         const quint32 claimed = quint32(random.bounded(800));
         source = claiming(source, claimed);
         if (random.bounded(2) == 0)
@@ -814,7 +814,7 @@ void TestPieceWriter::shouldHoldEveryCountedFrameOnce()
         QVERIFY(writeContent(sourcePath, source));
 
         // What must be saved: the counted frames that exist whole, behind a whole header.
-        const qint64 frameSize = channels * 4;
+        const qint64 frameSize = qint64(channels) * 4;
         qint64 held = source.size() < 512 ? 0 : claimed;
         if (frameSize > 0)
             held = qMin(held, (qMax(source.size(), 512) - 512) / frameSize);

@@ -117,7 +117,8 @@ void TestRecordingMemory::shouldRefuseWhatItsMemoryGroupCannotHold()
 {
     // Found here as the usual mount shows it, not through the code under test.
     QString own;
-    for (const QByteArray &line : fileContent(QStringLiteral("/proc/self/cgroup")).split('\n')) {
+    const QList<QByteArray> lines = fileContent(QStringLiteral("/proc/self/cgroup")).split('\n');
+    for (const QByteArray &line : lines) {
         if (line.contains(":memory:"))
             own = QStringLiteral("/sys/fs/cgroup/memory")
                     + QFile::decodeName(line.mid(line.indexOf(":memory:") + 8));

@@ -182,7 +182,8 @@ void TestSystemMemory::shouldTellWhatThisMachineCanGive()
         QSKIP("this kernel tells no MemAvailable");
     // Without a tighter group limit the figure is MemAvailable less 64 MiB; never more.
     bool groupIsTighter = false;
-    for (const Ddb::MemoryGroup &group : Ddb::memoryGroups(QString())) {
+    const QVector<Ddb::MemoryGroup> groups = Ddb::memoryGroups(QString());
+    for (const Ddb::MemoryGroup &group : groups) {
         const qint64 headroom = Ddb::groupHeadroom(QString(), group);
         groupIsTighter = groupIsTighter || (headroom >= 0 && headroom < qMax(before, after));
     }

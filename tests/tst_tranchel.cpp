@@ -28,21 +28,28 @@
 
 namespace {
 
-QStringList debugLines;
+// What the window logged, for the debug lines a split writes.
+QStringList &debugLines()
+{
+    static QStringList lines = {};
+    return lines;
+}
 QtMessageHandler previousHandler = nullptr;
 
 void collectDebugLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtDebugMsg)
-        debugLines << message;
+        debugLines() << message;
     else
         previousHandler(type, context, message);
 }
 
-const QStringList idleTexts { QStringLiteral("<b>Name:</b> -"), QStringLiteral("<b>Date:</b> -"),
-                              QStringLiteral("<b>Frequency:</b> -"),
-                              QStringLiteral("<b>Channels:</b> -"),
-                              QStringLiteral("<b>Samples:</b> -") };
+QStringList idleTexts()
+{
+    return { QStringLiteral("<b>Name:</b> -"), QStringLiteral("<b>Date:</b> -"),
+             QStringLiteral("<b>Frequency:</b> -"), QStringLiteral("<b>Channels:</b> -"),
+             QStringLiteral("<b>Samples:</b> -") };
+}
 
 QByteArray withField(QByteArray bytes, int offset, quint32 value, int width)
 {
@@ -140,7 +147,7 @@ void TestTranchel::init()
     window = std::make_unique<Tranchel>();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    debugLines.clear();
+    debugLines().clear();
     previousHandler = qInstallMessageHandler(collectDebugLines);
 }
 
@@ -193,8 +200,9 @@ QStringList TestTranchel::infoTexts() const
 void TestTranchel::verifyEveryTextFits() const
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    for (QWidget *control :
-         window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+    const QList<QWidget *> controls
+            = window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget *control : controls) {
         if (!control->isVisible())
             continue;
         const QSize hint = control->sizeHint();
@@ -212,11 +220,10 @@ void TestTranchel::verifyEveryTextFits() const
 
 bool TestTranchel::isLoaded() const
 {
-    const bool split = child<QPushButton>("splitButton")->isEnabled();
-    const bool minutes = child<QSpinBox>("minutesSpin")->isEnabled();
-    if (split != minutes)
+    const bool splittable = child<QPushButton>("splitButton")->isEnabled();
+    if (splittable != child<QSpinBox>("minutesSpin")->isEnabled())
         qFatal("split button and minutes disagree");
-    return split;
+    return splittable;
 }
 
 void TestTranchel::shouldBeIdleAtStart()
@@ -226,7 +233,7 @@ void TestTranchel::shouldBeIdleAtStart()
     QCOMPARE(minutes->value(), 60);
     QCOMPARE(minutes->minimum(), 1);
     QCOMPARE(minutes->maximum(), 120);
-    QCOMPARE(infoTexts(), idleTexts);
+    QCOMPARE(infoTexts(), idleTexts());
     QCOMPARE(child<QLabel>("statusLabel")->text(), QString());
     QVERIFY(child<QPushButton>("openButton")->isEnabled());
     QCOMPARE(window->focusWidget(), child<QPushButton>("openButton"));
@@ -425,7 +432,7 @@ void TestTranchel::shouldSayWhatASplitWrote()
     QFETCH(int, minutes);
     QFETCH(QStringList, lines);
 
-    const QByteArray source = recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
+    const QByteArray source = makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
     const QString path = write(folder + QStringLiteral("/run.ddb"), source);
     for (int i = 0; i < earlier.size(); ++i) {
         const QString name = folder + QStringLiteral("/run_%1.ddb").arg(i + 1);
@@ -451,10 +458,11 @@ void TestTranchel::shouldSayWhereTheFileDiffersFromItsHeader_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("toolTip");
 
-    const QByteArray full = recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
+    const QByteArray full = makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
     QTest::newRow("every counted frame and no more") << full << QString();
     QTest::newRow("fewer frames than counted")
-            << withField(recording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
+            << withField(makeRecording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300,
+                         4)
             << "The file holds only 150 whole frames: the split will fail";
     QTest::newRow("the last frame cut short")
             << full.left(full.size() - 5)
@@ -465,7 +473,7 @@ void TestTranchel::shouldSayWhereTheFileDiffersFromItsHeader_data()
             << withField(full, 66, 280, 4)
             << "20 more whole frames follow the counted ones: they will be in no piece";
     QTest::newRow("no channels") << withField(
-            recording(0, 2, 0, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
+            makeRecording(0, 2, 0, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
                                  << QString();
 }
 
@@ -496,7 +504,7 @@ void TestTranchel::shouldAnswerThePlatformsKeys()
     if (QKeySequence::keyBindings(key).isEmpty())
         QSKIP("this platform has no such key");
     const QString path = write(QStringLiteral("run.ddb"),
-                               recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00")));
+                               makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00")));
     if (effect == QLatin1String("opens")) {
         openThroughDialog(*window, path, {},
                           [this, key] { QTest::keySequence(window.get(), key); });
@@ -519,7 +527,7 @@ void TestTranchel::shouldShowTheHeader_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("texts");
 
-    const QByteArray base = recording(3, 2, 300, QStringLiteral("2000-12-05 14:26:03"));
+    const QByteArray base = makeRecording(3, 2, 300, QStringLiteral("2000-12-05 14:26:03"));
     QTest::newRow("stored year 0")
             << QStringLiteral("run.ddb") << base
             << QStringList { QStringLiteral("<b>Name:</b> run.ddb"),
@@ -562,7 +570,7 @@ void TestTranchel::shouldShowTheHeader_data()
     };
     QTest::newRow("a stamp in the spring-forward gap of central Europe")
             << QStringLiteral("gap.ddb")
-            << recording(32, 500, 10, QStringLiteral("2024-03-31 02:30:00"))
+            << makeRecording(32, 500, 10, QStringLiteral("2024-03-31 02:30:00"))
             << QStringList { QStringLiteral("<b>Name:</b> gap.ddb"),
                              QStringLiteral("<b>Date:</b> 2024.03.31 02:30:00"),
                              QStringLiteral("<b>Frequency:</b> 500"),
@@ -621,9 +629,9 @@ void TestTranchel::shouldStayIdleForWhatIsNoRecording()
     QFETCH(int, size);
 
     open(write(QStringLiteral("good.ddb"),
-               recording(2, 10, 100,
-                         QStringLiteral("2024-01-01 "
-                                        "00:00:00"))));
+               makeRecording(2, 10, 100,
+                             QStringLiteral("2024-01-01 "
+                                            "00:00:00"))));
     QVERIFY(isLoaded());
     const QString path = dir->filePath(name);
     if (size >= 0)
@@ -635,29 +643,29 @@ void TestTranchel::shouldStayIdleForWhatIsNoRecording()
 
     open(path);
     QVERIFY(!isLoaded());
-    QCOMPARE(infoTexts(), idleTexts);
+    QCOMPARE(infoTexts(), idleTexts());
     QCOMPARE(child<QLabel>("statusLabel")->text(), QString());
 }
 
 void TestTranchel::shouldReturnToIdleWhenCancelled()
 {
     open(write(QStringLiteral("run.ddb"),
-               recording(2, 10, 100,
-                         QStringLiteral("2024-01-01 "
-                                        "00:00:00"))));
+               makeRecording(2, 10, 100,
+                             QStringLiteral("2024-01-01 "
+                                            "00:00:00"))));
     QVERIFY(isLoaded());
     cancelOpen();
     QVERIFY(!isLoaded());
-    QCOMPARE(infoTexts(), idleTexts);
+    QCOMPARE(infoTexts(), idleTexts());
 }
 
 void TestTranchel::shouldReuseOneDialog()
 {
     auto *dialog = window->findChild<QFileDialog *>();
     const QString first = write(QStringLiteral("one/first.ddb"),
-                                recording(1, 1, 1, QStringLiteral("2024-01-01 00:00:00")));
+                                makeRecording(1, 1, 1, QStringLiteral("2024-01-01 00:00:00")));
     const QString second = write(QStringLiteral("one/second.ddb"),
-                                 recording(1, 1, 2, QStringLiteral("2024-01-01 00:00:00")));
+                                 makeRecording(1, 1, 2, QStringLiteral("2024-01-01 00:00:00")));
     open(first);
     cancelOpen();
     open(second);
@@ -668,19 +676,19 @@ void TestTranchel::shouldReuseOneDialog()
 
 void TestTranchel::shouldOpenAndSplitThroughTheWindow()
 {
-    const QByteArray source = recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
+    const QByteArray source = makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
     const QString path = write(QStringLiteral("run.ddb"), source);
     open(path);
     child<QSpinBox>("minutesSpin")->setValue(1);
-    debugLines.clear();
+    debugLines().clear();
     split();
 
-    QCOMPARE(debugLines,
+    QCOMPARE(debugLines(),
              QStringList({ QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
                            QStringLiteral("300") }));
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
     QVERIFY(!isLoaded());
-    QCOMPARE(infoTexts(), idleTexts);
+    QCOMPARE(infoTexts(), idleTexts());
     const QStringList pieces { QStringLiteral("0:120:2024-05-06 10:01:00"),
                                QStringLiteral("120:120:2024-05-06 10:02:00"),
                                QStringLiteral("240:60:2024-05-06 10:02:30") };
@@ -701,7 +709,7 @@ void TestTranchel::shouldReportAFailedSplit_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("reasons");
 
-    const QByteArray base = recording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
+    const QByteArray base = makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
     const QStringList splitDebug { QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
                                    QStringLiteral("300") };
     const QStringList sourceOnly { QStringLiteral("run.ddb") };
@@ -720,7 +728,8 @@ void TestTranchel::shouldReportAFailedSplit_data()
             << sourceOnly
             << "Pieces 1 to 100000: not written: the recording holds none of its frames";
     QTest::newRow("a data area shorter than the header claims")
-            << withField(recording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
+            << withField(makeRecording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300,
+                         4)
             << QString() << splitDebug
             << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb"),
                              QStringLiteral("run_2.ddb") }
@@ -737,7 +746,7 @@ void TestTranchel::shouldReportAFailedSplit_data()
             << "Refused: another split of this recording is running";
 #endif
     QTest::newRow("a folder flush that fails after a single piece")
-            << recording(3, 2, 90, QStringLiteral("2024-05-06 10:00:00"))
+            << makeRecording(3, 2, 90, QStringLiteral("2024-05-06 10:00:00"))
             << "fiu:posix/io/sync/fsync:EIO"
             << QStringList { QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
                              QStringLiteral("90") }
@@ -769,7 +778,7 @@ void TestTranchel::shouldReportAFailedSplit()
         QCOMPARE(flock(other, LOCK_EX | LOCK_NB), 0);
 #endif
     child<QSpinBox>("minutesSpin")->setValue(1);
-    debugLines.clear();
+    debugLines().clear();
     if (fault)
         injection.enable(setup);
     split();
@@ -781,10 +790,10 @@ void TestTranchel::shouldReportAFailedSplit()
 
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split failed"));
     QCOMPARE(plain(child<QLabel>("statusLabel")->toolTip()), reasons);
-    QCOMPARE(debugLines, debug);
+    QCOMPARE(debugLines(), debug);
     QCOMPARE(entriesOf(dir->path()), files);
     QVERIFY(!isLoaded());
-    QCOMPARE(infoTexts(), idleTexts);
+    QCOMPARE(infoTexts(), idleTexts());
     if (setup == QLatin1String("folder"))
         QCOMPARE(fileContent(dir->filePath(QStringLiteral("run_3.ddb"))),
                  expectedPiece(source, QStringLiteral("240:60:2024-05-06 10:02:30"), 3));
@@ -796,10 +805,10 @@ void TestTranchel::shouldReportAFailedSplit()
 void TestTranchel::shouldCompleteASplitWithoutSamples()
 {
     open(write(QStringLiteral("run.ddb"),
-               recording(4, 100, 0, QStringLiteral("2024-05-06 10:00:00"))));
-    debugLines.clear();
+               makeRecording(4, 100, 0, QStringLiteral("2024-05-06 10:00:00"))));
+    debugLines().clear();
     split();
-    QCOMPARE(debugLines,
+    QCOMPARE(debugLines(),
              QStringList({ QStringLiteral("0"), QStringLiteral("100"), QStringLiteral("4"),
                            QStringLiteral("0") }));
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
@@ -809,9 +818,9 @@ void TestTranchel::shouldCompleteASplitWithoutSamples()
 void TestTranchel::shouldReopenAfterASplit()
 {
     const QString path = write(QStringLiteral("run.ddb"),
-                               recording(3, 2, 300,
-                                         QStringLiteral("2024-05-06 "
-                                                        "10:00:00")));
+                               makeRecording(3, 2, 300,
+                                             QStringLiteral("2024-05-06 "
+                                                            "10:00:00")));
     open(path);
     child<QSpinBox>("minutesSpin")->setValue(2);
     split();
@@ -849,8 +858,9 @@ void TestTranchel::shouldShowEveryTextWhole()
     verifyEveryTextFits();
 
     // The widest values a header holds.
-    QByteArray widest = withField(recording(65535, 65535, 0, QStringLiteral("2000-12-28 23:59:58")),
-                                  66, 0xffffffffu, 4);
+    QByteArray widest
+            = withField(makeRecording(65535, 65535, 0, QStringLiteral("2000-12-28 23:59:58")), 66,
+                        0xffffffffu, 4);
     open(write(QStringLiteral("wide.ddb"), withField(widest, 44, 65535, 2)));
     QCOMPARE(infoTexts().at(1), QStringLiteral("<b>Date:</b> 67535.12.28 23:59:58"));
     verifyEveryTextFits();
@@ -862,7 +872,7 @@ void TestTranchel::shouldShortenALongName()
 {
     const QString name = QStringLiteral("a&b recording of the long afternoon session with all "
                                         "sixteen channels.ddb");
-    const QString path = write(name, recording(1, 1, 1, QStringLiteral("2024-01-01 00:00:00")));
+    const QString path = write(name, makeRecording(1, 1, 1, QStringLiteral("2024-01-01 00:00:00")));
     open(path);
     const QString text = infoTexts().constFirst();
     QVERIFY2(text.startsWith(QStringLiteral("<b>Name:</b> a&amp;b record")), qPrintable(text));

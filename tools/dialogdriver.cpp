@@ -24,7 +24,8 @@ QStringList openThroughDialog(QWidget &window, const QString &path,
         if (!path.isEmpty()) {
             // selectFile() leaves a focused name box alone, and what was picked in the list
             // last time would stay picked; a user typing a name replaces both.
-            for (auto *view : dialog->findChildren<QAbstractItemView *>())
+            const QList<QAbstractItemView *> views = dialog->findChildren<QAbstractItemView *>();
+            for (auto *view : views)
                 view->clearSelection();
             auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
             if (nameEdit)

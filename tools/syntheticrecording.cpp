@@ -39,15 +39,15 @@ QByteArray SyntheticRecording::header() const
 
 QByteArray SyntheticRecording::frameBytes(qint64 firstFrame, qint64 count) const
 {
-    QByteArray bytes(count * channels * Ddb::BytesPerValue, Qt::Uninitialized);
-    char *out = bytes.data();
+    QByteArray encoded(count * channels * Ddb::BytesPerValue, Qt::Uninitialized);
+    char *out = encoded.data();
     for (qint64 frame = firstFrame; frame < firstFrame + count; ++frame) {
         for (quint16 channel = 0; channel < channels; ++channel) {
             qToLittleEndian<quint32>(syntheticValue(frame, channel, channels), out);
             out += Ddb::BytesPerValue;
         }
     }
-    return bytes;
+    return encoded;
 }
 
 QByteArray SyntheticRecording::bytes() const
