@@ -17,7 +17,7 @@ constexpr qint64 WriteSliceSize = qint64(8) << 20;
 // Why one piece is not on disk as planned.
 enum class PieceFailure {
     None,
-    FolderInTheWay, // a folder, or something else that is no regular file, has the name
+    NotARegularFile, // a folder, or something else that is no regular file, has the name
     LinkInTheWay, // a link has the name; it is never followed nor replaced
     IsTheRecording, // the name is the loaded recording's own file
     WriteProtected, // the file there has no write permission bit, or this user may not write it

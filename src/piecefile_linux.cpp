@@ -148,7 +148,7 @@ private:
         if (S_ISLNK(m_found.st_mode))
             return failed(PieceFailure::LinkInTheWay);
         if (!S_ISREG(m_found.st_mode))
-            return failed(PieceFailure::FolderInTheWay);
+            return failed(PieceFailure::NotARegularFile);
         if (Ddb::FileIdentity { quint64(m_found.st_dev), quint64(m_found.st_ino) }
             == m_source.identity())
             return failed(PieceFailure::IsTheRecording);

@@ -142,7 +142,7 @@ struct PieceSteps::Private
             return failed(PieceFailure::LinkInTheWay);
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             || GetFileType(file.get()) != FILE_TYPE_DISK)
-            return failed(PieceFailure::FolderInTheWay);
+            return failed(PieceFailure::NotARegularFile);
         const FileIdentity identity { found.dwVolumeSerialNumber,
                                       quint64(found.nFileIndexHigh) << 32 | found.nFileIndexLow };
         if (identity == source.identity())

@@ -13,7 +13,7 @@ namespace Ddb {
 constexpr int UnknownError = -1;
 
 // The steps of putting one piece on disk, each system's own (piecefile_linux.cpp,
-// piecefile_win.cpp, piecefile_qt.cpp); writePieceFile() calls them in order. Integers are 0
+// piecefile_win.cpp, piecefile_portable.cpp); writePieceFile() calls them in order. Integers are 0
 // or the system's error number.
 class PieceSteps
 {

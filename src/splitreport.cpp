@@ -19,7 +19,7 @@ QString reason(const FailedPiece &failed)
     using Ddb::PieceFailure;
     QString text;
     switch (failed.failure) {
-    case PieceFailure::FolderInTheWay:
+    case PieceFailure::NotARegularFile:
         text = QStringLiteral("a folder or special file has its name");
         break;
     case PieceFailure::LinkInTheWay:

@@ -31,9 +31,10 @@ public:
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
 
-QLabel *newLabel(const QString &objectName, const QString &text)
+// Its text is set by showIdle() and showRecording().
+QLabel *newLabel(const QString &objectName)
 {
-    auto *label = new QLabel(text);
+    auto *label = new QLabel;
     label->setObjectName(objectName);
     return label;
 }
@@ -96,12 +97,12 @@ Tranchel::Tranchel(QWidget *parent)
     connect(closeAction, &QAction::triggered, this, &QWidget::close);
     addActions({ openAction, closeAction });
 
-    nameLabel = newLabel(QStringLiteral("nameLabel"), emptyField("Name"));
-    dateLabel = newLabel(QStringLiteral("dateLabel"), emptyField("Date"));
-    frequencyLabel = newLabel(QStringLiteral("frequencyLabel"), emptyField("Frequency"));
-    channelsLabel = newLabel(QStringLiteral("channelsLabel"), emptyField("Channels"));
-    samplesLabel = newLabel(QStringLiteral("samplesLabel"), emptyField("Samples"));
-    statusLabel = newLabel(QStringLiteral("statusLabel"), QString());
+    nameLabel = newLabel(QStringLiteral("nameLabel"));
+    dateLabel = newLabel(QStringLiteral("dateLabel"));
+    frequencyLabel = newLabel(QStringLiteral("frequencyLabel"));
+    channelsLabel = newLabel(QStringLiteral("channelsLabel"));
+    samplesLabel = newLabel(QStringLiteral("samplesLabel"));
+    statusLabel = newLabel(QStringLiteral("statusLabel"));
 
     auto *infoLayout = new QVBoxLayout;
     infoLayout->addWidget(nameLabel);
@@ -246,8 +247,6 @@ void Tranchel::showIdle(const QString &status)
 {
     splitButton->setEnabled(false);
     minutesSpin->setEnabled(false);
-    minutesSpin->setAccessibleName(QStringLiteral("Minutes per piece"));
-    minutesSpin->setToolTip(QStringLiteral("Minutes per piece"));
     nameLabel->setText(emptyField("Name"));
     dateLabel->setText(emptyField("Date"));
     frequencyLabel->setText(emptyField("Frequency"));

@@ -38,8 +38,8 @@ QByteArray claiming(QByteArray source, quint32 samples)
 QString describe(const SplitOutcome &outcome)
 {
     const char *const reasons[]
-            = { "written", "folder", "link", "recording", "protected", "different",
-                "changed", "disk",   "none", "fewer",     "late" };
+            = { "written", "irregular", "link", "recording", "protected", "different",
+                "changed", "disk",      "none", "fewer",     "late" };
     QStringList failures;
     if (outcome.folderError != 0)
         failures << QStringLiteral("no folder");
@@ -375,8 +375,8 @@ void TestPieceWriter::shouldLeaveWhatStandsUnderAPieceName_data()
     QTest::addColumn<int>("blocked");
     QTest::addColumn<QString>("failure");
 
-    QTest::newRow("folder") << "folder" << 2 << "2 folder";
-    QTest::newRow("FIFO") << "fifo" << 2 << "2 folder";
+    QTest::newRow("folder") << "folder" << 2 << "2 irregular";
+    QTest::newRow("FIFO") << "fifo" << 2 << "2 irregular";
     QTest::newRow("file without write bits") << "protected" << 2 << "2 protected";
     QTest::newRow("hard link of the recording") << "hard link" << 2 << "2 recording";
     QTest::newRow("recording opened through run.ddb -> run_1.ddb")

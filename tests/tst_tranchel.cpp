@@ -269,11 +269,11 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     QTest::addColumn<QStringList>("lines");
 
     SplitOutcome reasons;
-    const PieceFailure each[] = { PieceFailure::FolderInTheWay, PieceFailure::LinkInTheWay,
-                                  PieceFailure::IsTheRecording, PieceFailure::WriteProtected,
-                                  PieceFailure::DifferentFile,  PieceFailure::ChangedMeanwhile,
-                                  PieceFailure::DiskRefused,    PieceFailure::NoFrames,
-                                  PieceFailure::FewerFrames,    PieceFailure::StampTooLate };
+    const PieceFailure each[] = { PieceFailure::NotARegularFile, PieceFailure::LinkInTheWay,
+                                  PieceFailure::IsTheRecording,  PieceFailure::WriteProtected,
+                                  PieceFailure::DifferentFile,   PieceFailure::ChangedMeanwhile,
+                                  PieceFailure::DiskRefused,     PieceFailure::NoFrames,
+                                  PieceFailure::FewerFrames,     PieceFailure::StampTooLate };
     for (int i = 0; i < 10; ++i)
         reasons.failures << failed(quint32(2 * i + 1), each[i], i == 6 ? ENOSPC : 0);
     reasons.failures << failed(21, PieceFailure::DiskRefused, EIO,

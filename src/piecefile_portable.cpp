@@ -54,7 +54,7 @@ PieceOutcome checkName(const QString &fileName, quint32 number, const Ddb::Recor
     if (!info.exists())
         return {};
     if (!info.isFile())
-        return { PieceFailure::FolderInTheWay, 0, QString() };
+        return { PieceFailure::NotARegularFile, 0, QString() };
     if (isTheRecording(fileName, source.identity()))
         return { PieceFailure::IsTheRecording, 0, QString() };
     // The bits protect a read-only file from root, whom the system lets write it.
