@@ -31,7 +31,9 @@ void write16(QByteArray &bytes, int offset, int value)
 
 } // namespace
 
-QDateTime DdbHeader::timeStamp() const
+namespace Ddb {
+
+QDateTime Header::timeStamp() const
 {
     const QDate date(year, month, day);
     const QTime time(hour, minute, second);
@@ -41,13 +43,11 @@ QDateTime DdbHeader::timeStamp() const
     return QDateTime(date, time, Qt::UTC);
 }
 
-namespace Ddb {
-
-std::optional<DdbHeader> readHeader(const QByteArray &recording)
+std::optional<Ddb::Header> readHeader(const QByteArray &recording)
 {
     if (recording.size() < FieldsEnd)
         return std::nullopt;
-    DdbHeader header;
+    Ddb::Header header;
     header.year = read16(recording, YearOffset) + YearBase;
     header.month = read16(recording, MonthOffset);
     header.day = read16(recording, DayOffset);

@@ -30,9 +30,8 @@ constexpr int BytesPerValue = 4;
 constexpr int YearBase = 2000;
 constexpr int LastYear = YearBase + 0xffff;
 
-} // namespace Ddb
-
-struct DdbHeader
+// The header fields a recording's pieces depend on.
+struct Header
 {
     int year = 0; // full calendar year: the stored value + 2000, never wrapped
     quint16 month = 0;
@@ -44,16 +43,14 @@ struct DdbHeader
     quint16 channels = 0;
     quint32 samples = 0; // frames
 
-    qint64 frameSize() const { return qint64(channels) * Ddb::BytesPerValue; }
+    qint64 frameSize() const { return qint64(channels) * BytesPerValue; }
     // The stamp is a wall-clock reading without a zone; it is held in UTC so that
     // no daylight-saving rule of this machine shifts or invalidates it.
     QDateTime timeStamp() const;
 };
 
-namespace Ddb {
-
 // Empty when the bytes are too short to hold every header field.
-std::optional<DdbHeader> readHeader(const QByteArray &recording);
+std::optional<Header> readHeader(const QByteArray &recording);
 
 // The bytes every piece header starts from: the source's first 512 (all when shorter).
 QByteArray headerTemplate(const QByteArray &recording);

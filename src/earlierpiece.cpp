@@ -11,7 +11,7 @@
 
 namespace Ddb {
 
-EarlierPieces::EarlierPieces(const QByteArray &recording, const PiecePlan &plan)
+EarlierPieces::EarlierPieces(const QByteArray &recording, const Ddb::PiecePlan &plan)
     : m_recording(recording)
     , m_plan(plan)
 { }

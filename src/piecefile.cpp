@@ -23,7 +23,7 @@ int writeInSlices(Ddb::PieceSteps &steps, const char *data, qint64 length)
 
 namespace Ddb {
 
-PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &piece,
+PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBytes &piece,
                             const EarlierPieces &earlier)
 {
     PieceSteps steps(source, piece.name);
@@ -45,7 +45,7 @@ PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &pie
     return outcome;
 }
 
-NameHolds whatNameHolds(const RecordingSource &source, const QString &name, quint32 number,
+NameHolds whatNameHolds(const System::RecordingSource &source, const QString &name, quint32 number,
                         const EarlierPieces &earlier)
 {
     return PieceSteps(source, name).holds(number, earlier);

@@ -49,19 +49,19 @@ struct PieceBytes
 // Puts the piece on disk in the recording's folder, whole or not at all: what stands under its
 // name is replaced only when it is an earlier piece of the same recording (`earlier` tells),
 // keeping its permission bits, and stays exactly as it was when the piece fails.
-PieceOutcome writePieceFile(const RecordingSource &source, const PieceBytes &piece,
+PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBytes &piece,
                             const EarlierPieces &earlier);
 
 // What stands under a piece name, seen without changing it.
 enum class NameHolds { Nothing, EarlierPiece, SomethingElse };
-NameHolds whatNameHolds(const RecordingSource &source, const QString &name, quint32 number,
+NameHolds whatNameHolds(const System::RecordingSource &source, const QString &name, quint32 number,
                         const EarlierPieces &earlier);
 
 // 0 when pieces can be put in the recording's folder, else the errno that says why not.
-int folderError(const RecordingSource &source);
+int folderError(const System::RecordingSource &source);
 
 // Makes the names given in the recording's folder survive a power cut. Returns 0 or an errno.
-int syncFolder(const RecordingSource &source);
+int syncFolder(const System::RecordingSource &source);
 
 // Held while a split writes: a file size limit fails a piece instead of killing the program,
 // and a signal that ends it removes the temporary file being written.

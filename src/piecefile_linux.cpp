@@ -95,7 +95,7 @@ bool unchanged(const struct stat &first, const struct stat &now)
 class NameCheck
 {
 public:
-    NameCheck(int folder, const QByteArray &name, const Ddb::RecordingSource &source)
+    NameCheck(int folder, const QByteArray &name, const System::RecordingSource &source)
         : m_folder(folder)
         , m_name(name)
         , m_source(source)
@@ -149,7 +149,7 @@ private:
             return failed(PieceFailure::LinkInTheWay);
         if (!S_ISREG(m_found.st_mode))
             return failed(PieceFailure::NotARegularFile);
-        if (Ddb::FileIdentity { quint64(m_found.st_dev), quint64(m_found.st_ino) }
+        if (System::FileIdentity { quint64(m_found.st_dev), quint64(m_found.st_ino) }
             == m_source.identity())
             return failed(PieceFailure::IsTheRecording);
         // The bits alone protect a read-only file from root, whom the kernel lets write it.
@@ -179,7 +179,7 @@ private:
 
     const int m_folder;
     const QByteArray m_name;
-    const Ddb::RecordingSource &m_source;
+    const System::RecordingSource &m_source;
     struct stat m_found
     { };
     bool m_exists = false;
@@ -432,7 +432,7 @@ namespace Ddb {
 
 struct PieceSteps::Private
 {
-    Private(const RecordingSource &source, const QByteArray &pieceName)
+    Private(const System::RecordingSource &source, const QByteArray &pieceName)
         : name(pieceName)
         , check(int(source.folderHandle()), pieceName, source)
         , file(int(source.folderHandle()))
@@ -443,7 +443,7 @@ struct PieceSteps::Private
     TemporaryFile file;
 };
 
-PieceSteps::PieceSteps(const RecordingSource &source, const QString &name)
+PieceSteps::PieceSteps(const System::RecordingSource &source, const QString &name)
     : d(std::make_unique<Private>(source, QFile::encodeName(name)))
 { }
 
@@ -499,14 +499,14 @@ NameHolds PieceSteps::holds(quint32 number, const EarlierPieces &earlier)
     return d->check.holds(number, earlier);
 }
 
-int folderError(const RecordingSource &source)
+int folderError(const System::RecordingSource &source)
 {
     if (source.folderHandle() >= 0)
         return 0;
     return source.folderError() != 0 ? source.folderError() : EBADF;
 }
 
-int syncFolder(const RecordingSource &source)
+int syncFolder(const System::RecordingSource &source)
 {
     return fsync(int(source.folderHandle())) == 0 ? 0 : errno;
 }

@@ -21,13 +21,13 @@ namespace {
 using Ddb::PieceFailure;
 using Ddb::PieceOutcome;
 
-bool isTheRecording(const QString &fileName, const Ddb::FileIdentity &identity)
+bool isTheRecording(const QString &fileName, const System::FileIdentity &identity)
 {
 #if defined(Q_OS_UNIX)
     struct stat status
     { };
     return identity.isKnown() && lstat(QFile::encodeName(fileName).constData(), &status) == 0
-            && Ddb::FileIdentity { quint64(status.st_dev), quint64(status.st_ino) } == identity;
+            && System::FileIdentity { quint64(status.st_dev), quint64(status.st_ino) } == identity;
 #else
     Q_UNUSED(fileName);
     Q_UNUSED(identity);
@@ -45,8 +45,8 @@ bool isEarlierPiece(const QString &fileName, quint32 number, const Ddb::EarlierP
     });
 }
 
-PieceOutcome checkName(const QString &fileName, quint32 number, const Ddb::RecordingSource &source,
-                       const Ddb::EarlierPieces &earlier)
+PieceOutcome checkName(const QString &fileName, quint32 number,
+                       const System::RecordingSource &source, const Ddb::EarlierPieces &earlier)
 {
     const QFileInfo info(fileName);
     if (info.isSymLink())
@@ -73,18 +73,18 @@ namespace Ddb {
 
 struct PieceSteps::Private
 {
-    Private(const RecordingSource &recording, const QString &name)
+    Private(const System::RecordingSource &recording, const QString &name)
         : source(recording)
         , fileName(recording.folderPath() + QLatin1Char('/') + name)
     { }
 
-    const RecordingSource &source;
+    const System::RecordingSource &source;
     const QString fileName;
     bool exists = false;
     std::unique_ptr<QSaveFile> file;
 };
 
-PieceSteps::PieceSteps(const RecordingSource &source, const QString &name)
+PieceSteps::PieceSteps(const System::RecordingSource &source, const QString &name)
     : d(std::make_unique<Private>(source, name))
 { }
 
@@ -148,13 +148,13 @@ NameHolds PieceSteps::holds(quint32 number, const EarlierPieces &earlier)
             : NameHolds::SomethingElse;
 }
 
-int folderError(const RecordingSource &source)
+int folderError(const System::RecordingSource &source)
 {
     Q_UNUSED(source);
     return 0;
 }
 
-int syncFolder(const RecordingSource &source)
+int syncFolder(const System::RecordingSource &source)
 {
     Q_UNUSED(source);
     return 0;

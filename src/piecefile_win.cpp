@@ -119,7 +119,7 @@ namespace Ddb {
 
 struct PieceSteps::Private
 {
-    Private(const RecordingSource &recording, const QString &name)
+    Private(const System::RecordingSource &recording, const QString &name)
         : source(recording)
         , folder(QDir::toNativeSeparators(recording.folderPath()))
         , target(folder + QLatin1Char('\\') + name)
@@ -143,8 +143,9 @@ struct PieceSteps::Private
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             || GetFileType(file.get()) != FILE_TYPE_DISK)
             return failed(PieceFailure::NotARegularFile);
-        const FileIdentity identity { found.dwVolumeSerialNumber,
-                                      quint64(found.nFileIndexHigh) << 32 | found.nFileIndexLow };
+        const System::FileIdentity identity {
+            found.dwVolumeSerialNumber, quint64(found.nFileIndexHigh) << 32 | found.nFileIndexLow
+        };
         if (identity == source.identity())
             return failed(PieceFailure::IsTheRecording);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
@@ -171,7 +172,7 @@ struct PieceSteps::Private
                                });
     }
 
-    const RecordingSource &source;
+    const System::RecordingSource &source;
     const QString folder;
     const QString target;
     BY_HANDLE_FILE_INFORMATION found {};
@@ -180,7 +181,7 @@ struct PieceSteps::Private
     QString temporaryPath; // empty once it is gone or has its final name
 };
 
-PieceSteps::PieceSteps(const RecordingSource &source, const QString &name)
+PieceSteps::PieceSteps(const System::RecordingSource &source, const QString &name)
     : d(std::make_unique<Private>(source, name))
 { }
 
@@ -302,7 +303,7 @@ NameHolds PieceSteps::holds(quint32 number, const EarlierPieces &earlier)
     return d->isEarlierPiece(number, earlier) ? NameHolds::EarlierPiece : NameHolds::SomethingElse;
 }
 
-int folderError(const RecordingSource &source)
+int folderError(const System::RecordingSource &source)
 {
     if (source.folderHandle() != -1)
         return 0;
@@ -310,7 +311,7 @@ int folderError(const RecordingSource &source)
 }
 
 // Each move is written through, which stands in for flushing the folder.
-int syncFolder(const RecordingSource &source)
+int syncFolder(const System::RecordingSource &source)
 {
     Q_UNUSED(source);
     return 0;

@@ -10,21 +10,19 @@ namespace Ddb {
 qint64 wholeFramesIn(qint64 fileSize, qint64 frameSize)
 {
     // Every piece starts with a full header copy; a shorter file gives none.
-    if (fileSize < Ddb::HeaderSize)
+    if (fileSize < HeaderSize)
         return 0;
     // Frames of no channels take no bytes: every counted one exists.
     if (frameSize == 0)
         return std::numeric_limits<qint64>::max();
-    return (fileSize - Ddb::HeaderSize) / frameSize;
+    return (fileSize - HeaderSize) / frameSize;
 }
 
-} // namespace Ddb
-
-PiecePlan::PiecePlan(const DdbHeader &header, quint16 minutes, qint64 fileSize)
+PiecePlan::PiecePlan(const Header &header, quint16 minutes, qint64 fileSize)
     : m_frequency(header.frequency)
     , m_samples(header.samples)
     , m_frameSize(header.frameSize())
-    , m_framesInFile(Ddb::wholeFramesIn(fileSize, header.frameSize()))
+    , m_framesInFile(wholeFramesIn(fileSize, header.frameSize()))
     , m_start(header.timeStamp())
     , m_pieceLength(quint32(minutes) * header.frequency * 60)
 {
@@ -53,7 +51,7 @@ Piece PiecePlan::piece(quint32 index) const
     piece.plannedFrames = index < m_fullPieces ? m_pieceLength : m_remainder;
     const qint64 framesLeft = qMax<qint64>(0, m_framesInFile - piece.firstFrame);
     piece.frames = quint32(qMin<qint64>(piece.plannedFrames, framesLeft));
-    piece.firstByte = Ddb::HeaderSize + piece.firstFrame * m_frameSize;
+    piece.firstByte = HeaderSize + piece.firstFrame * m_frameSize;
     piece.byteLength = piece.frames * m_frameSize;
     // For a whole piece this is the recording's stamp plus all full pieces so far, plus
     // the remainder's whole seconds for the last one.
@@ -70,8 +68,6 @@ qint64 PiecePlan::framesHeld() const
 {
     return qMin<qint64>(m_samples, m_framesInFile);
 }
-
-namespace Ddb {
 
 QString pieceFileName(const QString &sourcePath, quint32 number)
 {

@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QString>
 
+namespace Ddb {
+
 struct Piece
 {
     quint32 number = 0; // counts from 1, as in the file name
@@ -40,7 +42,7 @@ public:
     static constexpr quint32 MaxPieces = 100000;
 
     // `fileSize` is the size of the whole recording file, header included.
-    PiecePlan(const DdbHeader &header, quint16 minutes, qint64 fileSize);
+    PiecePlan(const Header &header, quint16 minutes, qint64 fileSize);
 
     Status status() const;
     quint32 pieceLength() const { return m_pieceLength; }
@@ -66,8 +68,6 @@ private:
     quint32 m_fullPieces = 0;
     quint32 m_pieceCount = 0;
 };
-
-namespace Ddb {
 
 // The whole frames a file of `fileSize` bytes holds after a whole header; every counted one
 // when frames take no bytes.

@@ -18,7 +18,7 @@ constexpr int UnknownError = -1;
 class PieceSteps
 {
 public:
-    PieceSteps(const RecordingSource &source, const QString &name);
+    PieceSteps(const System::RecordingSource &source, const QString &name);
     ~PieceSteps();
     PieceSteps(const PieceSteps &) = delete;
     PieceSteps &operator=(const PieceSteps &) = delete;

@@ -9,7 +9,7 @@ namespace {
 class SplitLock
 {
 public:
-    explicit SplitLock(Ddb::RecordingSource &source)
+    explicit SplitLock(System::RecordingSource &source)
         : m_source(source)
         , m_held(source.lockForSplit())
     { }
@@ -23,11 +23,11 @@ public:
     bool isHeld() const { return m_held; }
 
 private:
-    Ddb::RecordingSource &m_source;
+    System::RecordingSource &m_source;
     const bool m_held;
 };
 
-bool wasWritten(const FailedPiece &piece)
+bool wasWritten(const Ddb::FailedPiece &piece)
 {
     return piece.failure == Ddb::PieceFailure::None
             || piece.failure == Ddb::PieceFailure::FewerFrames;
@@ -35,8 +35,8 @@ bool wasWritten(const FailedPiece &piece)
 
 // Earlier pieces this split leaves: names of its own it did not write, and names numbered
 // above its last while such names exist.
-QVector<quint32> stalePieces(const Ddb::RecordingSource &source, const PiecePlan &plan,
-                             const Ddb::EarlierPieces &earlier, const SplitOutcome &outcome)
+QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::PiecePlan &plan,
+                             const Ddb::EarlierPieces &earlier, const Ddb::SplitOutcome &outcome)
 {
     using Ddb::NameHolds;
     QVector<quint32> stale;
@@ -44,12 +44,12 @@ QVector<quint32> stalePieces(const Ddb::RecordingSource &source, const PiecePlan
         return Ddb::whatNameHolds(source, Ddb::pieceFileName(source.fileName(), number), number,
                                   earlier);
     };
-    for (const FailedPiece &failed : outcome.failures) {
+    for (const Ddb::FailedPiece &failed : outcome.failures) {
         if (!wasWritten(failed) && holdsEarlierPiece(failed.number) == NameHolds::EarlierPiece)
             stale << failed.number;
     }
-    for (quint32 number = plan.pieceCount() + 1; number <= plan.pieceCount() + PiecePlan::MaxPieces;
-         ++number) {
+    for (quint32 number = plan.pieceCount() + 1;
+         number <= plan.pieceCount() + Ddb::PiecePlan::MaxPieces; ++number) {
         const NameHolds holds = holdsEarlierPiece(number);
         if (holds == NameHolds::Nothing)
             break;
@@ -63,11 +63,11 @@ QVector<quint32> stalePieces(const Ddb::RecordingSource &source, const PiecePlan
 
 namespace Ddb {
 
-SplitOutcome writePieces(const QByteArray &recording, RecordingSource &source,
-                         const PiecePlan &plan)
+Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSource &source,
+                              const Ddb::PiecePlan &plan)
 {
-    Q_ASSERT(plan.status() == PiecePlan::Status::Ready);
-    SplitOutcome outcome;
+    Q_ASSERT(plan.status() == Ddb::PiecePlan::Status::Ready);
+    Ddb::SplitOutcome outcome;
     outcome.folderError = folderError(source);
     if (outcome.folderError != 0)
         return outcome;
@@ -79,7 +79,7 @@ SplitOutcome writePieces(const QByteArray &recording, RecordingSource &source,
     const EarlierPieces earlier(recording, plan);
     const QByteArray headerCopy = headerTemplate(recording);
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
-        const Piece piece = plan.piece(index);
+        const Ddb::Piece piece = plan.piece(index);
         if (!piece.isWritable()) {
             outcome.failures.append({ piece.number, PieceFailure::NoFrames, 0, QString() });
             continue;

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QVector>
 
+namespace Ddb {
+
 struct FailedPiece
 {
     quint32 number = 0;
@@ -38,13 +40,11 @@ struct SplitOutcome
     }
 };
 
-namespace Ddb {
-
 // Writes every piece of the plan into the recording's folder, each as a complete DDB file of
 // the frames the plan gives it. A piece that fails is skipped, its number used up, and the
 // next piece is still written. The plan must be Ready and made for `recording`, which was read
 // from `source`; that file is never written.
-SplitOutcome writePieces(const QByteArray &recording, RecordingSource &source,
+SplitOutcome writePieces(const QByteArray &recording, System::RecordingSource &source,
                          const PiecePlan &plan);
 
 } // namespace Ddb

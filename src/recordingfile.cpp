@@ -37,13 +37,15 @@ qint64 maxRecordingSize()
 #endif
 }
 
-ReadResult readRecording(const QString &path, QByteArray &bytes, RecordingSource &source,
+ReadResult readRecording(const QString &path, QByteArray &bytes, System::RecordingSource &source,
                          qint64 memoryLimit)
 {
-    RecordingSource file;
-    const ReadResult opened = path.isEmpty() ? ReadResult::CannotOpen : file.open(path);
-    if (opened != ReadResult::Loaded)
-        return opened;
+    System::RecordingSource file;
+    const auto opened = path.isEmpty() ? System::RecordingSource::Opened::Failed : file.open(path);
+    if (opened == System::RecordingSource::Opened::NotARegularFile)
+        return ReadResult::NotARegularFile;
+    if (opened != System::RecordingSource::Opened::Yes)
+        return ReadResult::CannotOpen;
     const qint64 size = file.size();
     if (size < FieldsEnd)
         return ReadResult::TooShort;
@@ -57,7 +59,7 @@ ReadResult readRecording(const QString &path, QByteArray &bytes, RecordingSource
         return ReadResult::NotEnoughMemory;
     // Only memory the check above has granted is touched before the read.
     if (memoryLimit >= 0)
-        prefaultBuffer(content.data(), size);
+        System::prefaultBuffer(content.data(), size);
     if (!file.read(content.data(), size))
         return ReadResult::ReadFailed;
     file.releaseCachedPages();

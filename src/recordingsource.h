@@ -6,17 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
-namespace Ddb {
-
-enum class ReadResult {
-    Loaded,
-    NotARegularFile, // a folder, FIFO or device: reading it could hang or never end
-    CannotOpen,
-    TooShort, // lacks header fields
-    TooLarge, // more than one byte array can hold in this build
-    NotEnoughMemory, // more than the system can give without swapping, or the allocation failed
-    ReadFailed, // the file ended before the size it had when opened, or a read failed
-};
+namespace System {
 
 // Which file a recording was read from, whatever names lead to it now.
 struct FileIdentity
@@ -42,9 +32,10 @@ public:
     RecordingSource(const RecordingSource &) = delete;
     RecordingSource &operator=(const RecordingSource &) = delete;
 
-    // Opens the file without waiting for a writer or a device: Loaded when it is a regular
-    // file, else NotARegularFile or CannotOpen, holding nothing.
-    ReadResult open(const QString &path);
+    enum class Opened { Yes, NotARegularFile, Failed };
+    // Opens the file without waiting for a writer or a device: Yes when it is a regular
+    // file, else NotARegularFile (a folder, FIFO or device) or Failed, holding nothing.
+    Opened open(const QString &path);
     // Reads the first `size` bytes; false when the file ends sooner or a read fails.
     bool read(char *data, qint64 size);
     // The system's cached copy of the file, which would only double the memory taken.
@@ -76,4 +67,4 @@ private:
     FileIdentity m_identity;
 };
 
-} // namespace Ddb
+} // namespace System

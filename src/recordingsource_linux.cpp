@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Ddb {
+namespace System {
 
 RecordingSource::~RecordingSource()
 {
@@ -40,7 +40,7 @@ RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept
     return *this;
 }
 
-ReadResult RecordingSource::open(const QString &path)
+RecordingSource::Opened RecordingSource::open(const QString &path)
 {
     close();
     m_path = path;
@@ -57,7 +57,7 @@ ReadResult RecordingSource::open(const QString &path)
         if (folder >= 0)
             ::close(folder);
         m_path.clear();
-        return ReadResult::CannotOpen;
+        return Opened::Failed;
     }
     struct stat status
     { };
@@ -67,14 +67,14 @@ ReadResult RecordingSource::open(const QString &path)
         if (folder >= 0)
             ::close(folder);
         m_path.clear();
-        return known ? ReadResult::NotARegularFile : ReadResult::CannotOpen;
+        return known ? Opened::NotARegularFile : Opened::Failed;
     }
     m_file = file;
     m_folder = folder;
     m_folderError = folderOpenError;
     m_size = status.st_size;
     m_identity = { quint64(status.st_dev), quint64(status.st_ino) };
-    return ReadResult::Loaded;
+    return Opened::Yes;
 }
 
 bool RecordingSource::read(char *data, qint64 size)
@@ -136,4 +136,4 @@ QString RecordingSource::fileName() const
     return m_path.mid(m_path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-} // namespace Ddb
+} // namespace System

@@ -14,7 +14,7 @@
 
 namespace {
 
-Ddb::FileIdentity identityOf(const QString &path)
+System::FileIdentity identityOf(const QString &path)
 {
 #if defined(Q_OS_UNIX)
     struct stat status
@@ -29,27 +29,27 @@ Ddb::FileIdentity identityOf(const QString &path)
 
 } // namespace
 
-namespace Ddb {
+namespace System {
 
 RecordingSource::~RecordingSource() = default;
 RecordingSource::RecordingSource(RecordingSource &&other) noexcept = default;
 RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept = default;
 
-ReadResult RecordingSource::open(const QString &path)
+RecordingSource::Opened RecordingSource::open(const QString &path)
 {
     close();
     const QFileInfo info(path);
     if (!info.exists())
-        return ReadResult::CannotOpen;
+        return Opened::Failed;
     if (!info.isFile())
-        return ReadResult::NotARegularFile;
+        return Opened::NotARegularFile;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return ReadResult::CannotOpen;
+        return Opened::Failed;
     m_path = path;
     m_size = file.size();
     m_identity = identityOf(path);
-    return ReadResult::Loaded;
+    return Opened::Yes;
 }
 
 bool RecordingSource::read(char *data, qint64 size)
@@ -95,4 +95,4 @@ QString RecordingSource::fileName() const
     return QFileInfo(m_path).fileName();
 }
 
-} // namespace Ddb
+} // namespace System

@@ -29,7 +29,7 @@ const wchar_t *native(const QString &path)
 
 } // namespace
 
-namespace Ddb {
+namespace System {
 
 RecordingSource::~RecordingSource()
 {
@@ -55,7 +55,7 @@ RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept
     return *this;
 }
 
-ReadResult RecordingSource::open(const QString &path)
+RecordingSource::Opened RecordingSource::open(const QString &path)
 {
     close();
     m_path = path;
@@ -67,21 +67,21 @@ ReadResult RecordingSource::open(const QString &path)
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     BY_HANDLE_FILE_INFORMATION information {};
-    ReadResult result = ReadResult::Loaded;
+    Opened result = Opened::Yes;
     if (file == INVALID_HANDLE_VALUE) {
         // A folder opens only with backup semantics; it is no recording all the same.
         const DWORD attributes = GetFileAttributesW(native(QDir::toNativeSeparators(path)));
         result = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                ? ReadResult::NotARegularFile
-                : ReadResult::CannotOpen;
+                ? Opened::NotARegularFile
+                : Opened::Failed;
     } else if (!GetFileInformationByHandle(file, &information)) {
-        result = ReadResult::CannotOpen;
+        result = Opened::Failed;
     }
-    if (result == ReadResult::Loaded
+    if (result == Opened::Yes
         && (GetFileType(file) != FILE_TYPE_DISK
             || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
-        result = ReadResult::NotARegularFile;
-    if (result != ReadResult::Loaded) {
+        result = Opened::NotARegularFile;
+    if (result != Opened::Yes) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
         if (folder != INVALID_HANDLE_VALUE)
@@ -95,7 +95,7 @@ ReadResult RecordingSource::open(const QString &path)
     m_size = qint64(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
     m_identity = { information.dwVolumeSerialNumber,
                    quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow };
-    return ReadResult::Loaded;
+    return Opened::Yes;
 }
 
 bool RecordingSource::read(char *data, qint64 size)
@@ -156,4 +156,4 @@ QString RecordingSource::fileName() const
     return QFileInfo(m_path).fileName();
 }
 
-} // namespace Ddb
+} // namespace System

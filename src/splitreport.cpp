@@ -14,7 +14,7 @@ QString systemError(const QString &what, int error)
     return error != 0 ? QStringLiteral("%1 (%2)").arg(what, qt_error_string(error)) : what;
 }
 
-QString reason(const FailedPiece &failed)
+QString reason(const Ddb::FailedPiece &failed)
 {
     using Ddb::PieceFailure;
     QString text;
@@ -60,7 +60,7 @@ QString reason(const FailedPiece &failed)
     return text;
 }
 
-bool failedAlike(const FailedPiece &a, const FailedPiece &b)
+bool failedAlike(const Ddb::FailedPiece &a, const Ddb::FailedPiece &b)
 {
     return a.failure == b.failure && a.error == b.error && a.leftover.isEmpty()
             && b.leftover.isEmpty();
@@ -88,22 +88,22 @@ QString nameRanges(const QVector<quint32> &numbers, const QString &fileName)
 
 namespace SplitReport {
 
-QString refusal(const PiecePlan &plan)
+QString refusal(const Ddb::PiecePlan &plan)
 {
     switch (plan.status()) {
-    case PiecePlan::Status::NoFrequency:
+    case Ddb::PiecePlan::Status::NoFrequency:
         return QStringLiteral("Refused: the header's frequency is 0");
-    case PiecePlan::Status::TooManyPieces:
+    case Ddb::PiecePlan::Status::TooManyPieces:
         return QStringLiteral("Refused: %1 pieces, more than %2; the sample count looks corrupt")
                 .arg(plan.pieceCount())
-                .arg(PiecePlan::MaxPieces);
-    case PiecePlan::Status::Ready:
+                .arg(Ddb::PiecePlan::MaxPieces);
+    case Ddb::PiecePlan::Status::Ready:
         break;
     }
     return QString();
 }
 
-QStringList problems(const SplitOutcome &outcome)
+QStringList problems(const Ddb::SplitOutcome &outcome)
 {
     QStringList lines;
     if (outcome.folderError != 0)
@@ -111,7 +111,7 @@ QStringList problems(const SplitOutcome &outcome)
                              outcome.folderError);
     if (outcome.busy)
         lines << QStringLiteral("Refused: another split of this recording is running");
-    const QVector<FailedPiece> &failures = outcome.failures;
+    const QVector<Ddb::FailedPiece> &failures = outcome.failures;
     for (int first = 0; first < failures.size();) {
         int last = first;
         while (last + 1 < failures.size()
@@ -131,7 +131,8 @@ QStringList problems(const SplitOutcome &outcome)
     return lines;
 }
 
-QStringList summary(const SplitOutcome &outcome, const QString &folder, const QString &fileName)
+QStringList summary(const Ddb::SplitOutcome &outcome, const QString &folder,
+                    const QString &fileName)
 {
     if (outcome.written == 0)
         return {};
@@ -144,7 +145,7 @@ QStringList summary(const SplitOutcome &outcome, const QString &folder, const QS
              QStringLiteral("In %1").arg(folder) };
 }
 
-QString stalePieces(const SplitOutcome &outcome, const QString &fileName)
+QString stalePieces(const Ddb::SplitOutcome &outcome, const QString &fileName)
 {
     if (outcome.stalePieces.isEmpty())
         return QString();

@@ -15,12 +15,13 @@
 // pieces left beside the new ones.
 namespace SplitReport {
 
-QString refusal(const PiecePlan &plan);
-QStringList problems(const SplitOutcome &outcome);
+QString refusal(const Ddb::PiecePlan &plan);
+QStringList problems(const Ddb::SplitOutcome &outcome);
 // "3 pieces written: run_1.ddb to run_3.ddb", then the folder they are in.
-QStringList summary(const SplitOutcome &outcome, const QString &folder, const QString &fileName);
+QStringList summary(const Ddb::SplitOutcome &outcome, const QString &folder,
+                    const QString &fileName);
 // "Left from an earlier split: run_6.ddb to run_10.ddb, run_12.ddb"; empty when none are.
-QString stalePieces(const SplitOutcome &outcome, const QString &fileName);
+QString stalePieces(const Ddb::SplitOutcome &outcome, const QString &fileName);
 // The first twenty lines, and how many more there are, as tooltip text that shows any name
 // exactly as it is.
 QString toolTip(const QStringList &lines);

@@ -104,7 +104,7 @@ std::optional<QString> cgroupPath(const QString &root, bool version1)
 }
 
 // The group's folder and those above it up to the mount point, innermost first.
-void appendGroups(const QString &root, bool version1, QVector<Ddb::MemoryGroup> &groups)
+void appendGroups(const QString &root, bool version1, QVector<System::MemoryGroup> &groups)
 {
     const std::optional<QString> path = cgroupPath(root, version1);
     const std::optional<CgroupMount> mount = cgroupMount(root, version1);
@@ -128,7 +128,7 @@ void appendGroups(const QString &root, bool version1, QVector<Ddb::MemoryGroup> 
 
 } // namespace
 
-namespace Ddb {
+namespace System {
 
 qint64 memAvailableFrom(const QByteArray &meminfo)
 {
@@ -192,4 +192,4 @@ qint64 availableMemoryFrom(const QString &root)
     return qMax<qint64>(0, available - MemoryReserve);
 }
 
-} // namespace Ddb
+} // namespace System

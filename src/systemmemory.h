@@ -9,7 +9,7 @@
 #include <QtGlobal>
 
 // How much memory this process can still take without the system swapping or killing it.
-namespace Ddb {
+namespace System {
 
 // Kept free for the window, the toolkit and the pieces' page cache.
 constexpr qint64 MemoryReserve = qint64(64) << 20;
@@ -45,4 +45,4 @@ qint64 memAvailableFrom(const QByteArray &meminfo);
 // while reading into it. Only a hint: where the system lacks it, nothing happens.
 void prefaultBuffer(char *data, qint64 size);
 
-} // namespace Ddb
+} // namespace System

@@ -7,7 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace Ddb {
+namespace System {
 
 qint64 availableMemory()
 {
@@ -28,4 +28,4 @@ void prefaultBuffer(char *data, qint64 size)
 #endif
 }
 
-} // namespace Ddb
+} // namespace System

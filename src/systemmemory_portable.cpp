@@ -4,7 +4,7 @@
 // Memory on systems that this program does not ask: no limit known, no hints given.
 #include "systemmemory.h"
 
-namespace Ddb {
+namespace System {
 
 qint64 availableMemory()
 {
@@ -17,4 +17,4 @@ void prefaultBuffer(char *data, qint64 size)
     Q_UNUSED(size);
 }
 
-} // namespace Ddb
+} // namespace System

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-namespace Ddb {
+namespace System {
 
 qint64 availableMemory()
 {
@@ -23,4 +23,4 @@ void prefaultBuffer(char *data, qint64 size)
     Q_UNUSED(size);
 }
 
-} // namespace Ddb
+} // namespace System

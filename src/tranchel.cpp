@@ -140,7 +140,7 @@ void Tranchel::onOpenFilesButtonClicked()
     path = fileDialog->selectedFiles().value(0);
 
     const WaitCursor waitCursor;
-    std::optional<DdbHeader> loadedHeader;
+    std::optional<Ddb::Header> loadedHeader;
     if (!path.isEmpty()
         && Ddb::readRecording(path, recordingBytes, recordingSource) == Ddb::ReadResult::Loaded)
         loadedHeader = Ddb::readHeader(recordingBytes);
@@ -179,8 +179,8 @@ bool Tranchel::splitRecording(QStringList &report)
 {
     if (recordingBytes.isEmpty())
         return true;
-    const PiecePlan plan(header, minutes, recordingBytes.size());
-    if (plan.status() == PiecePlan::Status::NoFrequency) {
+    const Ddb::PiecePlan plan(header, minutes, recordingBytes.size());
+    if (plan.status() == Ddb::PiecePlan::Status::NoFrequency) {
         report << SplitReport::refusal(plan);
         return false;
     }
@@ -188,13 +188,13 @@ bool Tranchel::splitRecording(QStringList &report)
     qDebug() << header.frequency;
     qDebug() << header.channels;
     qDebug() << header.samples;
-    if (plan.status() != PiecePlan::Status::Ready) {
+    if (plan.status() != Ddb::PiecePlan::Status::Ready) {
         report << SplitReport::refusal(plan);
         return false;
     }
 
     const WaitCursor waitCursor;
-    const SplitOutcome outcome = Ddb::writePieces(recordingBytes, recordingSource, plan);
+    const Ddb::SplitOutcome outcome = Ddb::writePieces(recordingBytes, recordingSource, plan);
     header.samples = 0; // every frame is in a piece or in a skipped one
     const QString fileName = recordingSource.fileName();
     report << (outcome.succeeded()

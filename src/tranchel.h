@@ -44,8 +44,8 @@ private:
     quint16 minutes = 60;
     QString path;
     QByteArray recordingBytes;
-    Ddb::RecordingSource recordingSource; // held open with the recording; never written
-    DdbHeader header;
+    System::RecordingSource recordingSource; // held open with the recording; never written
+    Ddb::Header header;
 
     QFileDialog *fileDialog;
     QPushButton *openButton;

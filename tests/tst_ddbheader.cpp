@@ -92,7 +92,7 @@ void TestDdbHeader::shouldReadEveryField()
     QFETCH(int, channels);
     QFETCH(quint32, samples);
 
-    const std::optional<DdbHeader> header = Ddb::readHeader(bytes);
+    const std::optional<Ddb::Header> header = Ddb::readHeader(bytes);
     QVERIFY(header);
     QCOMPARE(int(header->year), year);
     QCOMPARE(int(header->month), int(quint8(bytes[46])));

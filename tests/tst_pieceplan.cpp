@@ -7,13 +7,13 @@
 
 #include <QtTest>
 
-Q_DECLARE_METATYPE(PiecePlan::Status)
+Q_DECLARE_METATYPE(Ddb::PiecePlan::Status)
 
 namespace {
 
-DdbHeader header(quint16 frequency, quint16 channels, quint32 samples, const QDateTime &start)
+Ddb::Header header(quint16 frequency, quint16 channels, quint32 samples, const QDateTime &start)
 {
-    DdbHeader header;
+    Ddb::Header header;
     header.year = start.date().year();
     header.month = quint16(start.date().month());
     header.day = quint16(start.date().day());
@@ -27,7 +27,7 @@ DdbHeader header(quint16 frequency, quint16 channels, quint32 samples, const QDa
 }
 
 // The size of a file that holds every frame its header counts.
-qint64 wholeFile(const DdbHeader &header)
+qint64 wholeFile(const Ddb::Header &header)
 {
     return Ddb::HeaderSize + header.samples * header.frameSize();
 }
@@ -38,11 +38,11 @@ QDateTime at(const QString &text)
 }
 
 // "first frame+frames@yyyy-MM-dd hh:mm:ss" for each piece, so that rows read like the plan.
-QStringList describe(const PiecePlan &plan)
+QStringList describe(const Ddb::PiecePlan &plan)
 {
     QStringList pieces;
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
-        const Piece piece = plan.piece(index);
+        const Ddb::Piece piece = plan.piece(index);
         if (piece.number != index + 1)
             return { QStringLiteral("piece %1 numbered %2").arg(index).arg(piece.number) };
         pieces << QStringLiteral("%1+%2@%3")
@@ -140,9 +140,9 @@ void TestPiecePlan::shouldCutIntoPieces()
     QFETCH(quint32, remainder);
     QFETCH(QStringList, pieces);
 
-    const DdbHeader source = header(quint16(frequency), 3, samples, at(start));
-    const PiecePlan plan(source, quint16(minutes), wholeFile(source));
-    QCOMPARE(plan.status(), PiecePlan::Status::Ready);
+    const Ddb::Header source = header(quint16(frequency), 3, samples, at(start));
+    const Ddb::PiecePlan plan(source, quint16(minutes), wholeFile(source));
+    QCOMPARE(plan.status(), Ddb::PiecePlan::Status::Ready);
     QCOMPARE(plan.pieceLength(), pieceLength);
     QCOMPARE(plan.remainder(), remainder);
     QCOMPARE(plan.pieceCount(), quint32(pieces.size()));
@@ -154,19 +154,19 @@ void TestPiecePlan::shouldRefuseUnsoundPlans_data()
     QTest::addColumn<int>("frequency");
     QTest::addColumn<quint32>("samples");
     QTest::addColumn<int>("minutes");
-    QTest::addColumn<PiecePlan::Status>("status");
+    QTest::addColumn<Ddb::PiecePlan::Status>("status");
     QTest::addColumn<quint32>("pieceCount");
 
     QTest::newRow("frequency 0 with samples")
-            << 0 << quint32(1000) << 60 << PiecePlan::Status::NoFrequency << quint32(0);
+            << 0 << quint32(1000) << 60 << Ddb::PiecePlan::Status::NoFrequency << quint32(0);
     QTest::newRow("frequency 0 without samples")
-            << 0 << quint32(0) << 60 << PiecePlan::Status::NoFrequency << quint32(0);
+            << 0 << quint32(0) << 60 << Ddb::PiecePlan::Status::NoFrequency << quint32(0);
     QTest::newRow("exactly the most pieces")
-            << 1 << quint32(6000000) << 1 << PiecePlan::Status::Ready << quint32(100000);
-    QTest::newRow("one piece too many")
-            << 1 << quint32(6000001) << 1 << PiecePlan::Status::TooManyPieces << quint32(100001);
+            << 1 << quint32(6000000) << 1 << Ddb::PiecePlan::Status::Ready << quint32(100000);
+    QTest::newRow("one piece too many") << 1 << quint32(6000001) << 1
+                                        << Ddb::PiecePlan::Status::TooManyPieces << quint32(100001);
     QTest::newRow("a corrupt count of four billion frames at 1 Hz")
-            << 1 << quint32(0xffffffffu) << 1 << PiecePlan::Status::TooManyPieces
+            << 1 << quint32(0xffffffffu) << 1 << Ddb::PiecePlan::Status::TooManyPieces
             << quint32(71582789);
 }
 
@@ -175,12 +175,12 @@ void TestPiecePlan::shouldRefuseUnsoundPlans()
     QFETCH(int, frequency);
     QFETCH(quint32, samples);
     QFETCH(int, minutes);
-    QFETCH(PiecePlan::Status, status);
+    QFETCH(Ddb::PiecePlan::Status, status);
     QFETCH(quint32, pieceCount);
 
-    const DdbHeader source
+    const Ddb::Header source
             = header(quint16(frequency), 1, samples, at(QStringLiteral("2024-01-01 00:00:00")));
-    const PiecePlan plan(source, quint16(minutes), wholeFile(source));
+    const Ddb::PiecePlan plan(source, quint16(minutes), wholeFile(source));
     QCOMPARE(plan.status(), status);
     QCOMPARE(plan.pieceCount(), pieceCount);
 }
@@ -189,11 +189,11 @@ void TestPiecePlan::shouldLocateFramesBeyondFourGigabytes()
 {
     // 65535 channels of 4 bytes: a frame is 262140 bytes, and the last piece starts far
     // beyond what 32 bits can count.
-    const DdbHeader source
+    const Ddb::Header source
             = header(65535, 65535, 0xffffffffu, at(QStringLiteral("2024-01-01 00:00:00")));
-    const PiecePlan plan(source, 120, wholeFile(source));
+    const Ddb::PiecePlan plan(source, 120, wholeFile(source));
     QCOMPARE(plan.pieceCount(), quint32(10));
-    const Piece last = plan.piece(9);
+    const Ddb::Piece last = plan.piece(9);
     QCOMPARE(last.firstFrame, qint64(4246668000));
     QCOMPARE(last.frames, quint32(0xffffffffu - 4246668000u));
     QCOMPARE(last.firstByte, qint64(512) + qint64(4246668000) * 262140);
@@ -203,9 +203,9 @@ void TestPiecePlan::shouldLocateFramesBeyondFourGigabytes()
 
 void TestPiecePlan::shouldLeaveStampsInvalidForAnInvalidTime()
 {
-    DdbHeader invalid = header(2, 3, 300, at(QStringLiteral("2024-01-01 00:00:00")));
+    Ddb::Header invalid = header(2, 3, 300, at(QStringLiteral("2024-01-01 00:00:00")));
     invalid.month = 13;
-    const PiecePlan plan(invalid, 1, wholeFile(invalid));
+    const Ddb::PiecePlan plan(invalid, 1, wholeFile(invalid));
     QCOMPARE(plan.pieceCount(), quint32(3));
     for (quint32 index = 0; index < plan.pieceCount(); ++index)
         QVERIFY(!plan.piece(index).timeStamp.isValid());

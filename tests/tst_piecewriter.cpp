@@ -35,7 +35,7 @@ QByteArray claiming(QByteArray source, quint32 samples)
 
 // "2 fewer, 3 none": the failed pieces and their reasons, as rows spell them; "left" when a
 // temporary file stayed behind.
-QString describe(const SplitOutcome &outcome)
+QString describe(const Ddb::SplitOutcome &outcome)
 {
     const char *const reasons[]
             = { "written", "irregular", "link", "recording", "protected", "different",
@@ -43,7 +43,7 @@ QString describe(const SplitOutcome &outcome)
     QStringList failures;
     if (outcome.folderError != 0)
         failures << QStringLiteral("no folder");
-    for (const FailedPiece &failed : outcome.failures)
+    for (const Ddb::FailedPiece &failed : outcome.failures)
         failures << QStringLiteral("%1 %2%3")
                             .arg(failed.number)
                             .arg(QLatin1String(reasons[int(failed.failure)]))
@@ -56,7 +56,7 @@ QString describe(const SplitOutcome &outcome)
 struct Loaded
 {
     QByteArray bytes;
-    Ddb::RecordingSource source;
+    System::RecordingSource source;
 };
 
 // Reads the recording as the window does, so that the writer knows which file it came from.
@@ -68,18 +68,19 @@ Loaded load(const QString &path)
     return loaded;
 }
 
-SplitOutcome split(Loaded &loaded, int minutes)
+Ddb::SplitOutcome split(Loaded &loaded, int minutes)
 {
-    const PiecePlan plan(*Ddb::readHeader(loaded.bytes), quint16(minutes), loaded.bytes.size());
+    const Ddb::PiecePlan plan(*Ddb::readHeader(loaded.bytes), quint16(minutes),
+                              loaded.bytes.size());
     return Ddb::writePieces(loaded.bytes, loaded.source, plan);
 }
 
-SplitOutcome split(Loaded &&loaded, int minutes)
+Ddb::SplitOutcome split(Loaded &&loaded, int minutes)
 {
     return split(loaded, minutes);
 }
 
-SplitOutcome splitFile(const QString &path, int minutes)
+Ddb::SplitOutcome splitFile(const QString &path, int minutes)
 {
     return split(load(path), minutes);
 }
@@ -278,7 +279,7 @@ void TestPieceWriter::shouldWriteEveryPieceByteByByte()
     QFETCH(QString, failures);
 
     QVERIFY(writeContent(sourcePath, source));
-    const SplitOutcome outcome = splitFile(sourcePath, minutes);
+    const Ddb::SplitOutcome outcome = splitFile(sourcePath, minutes);
     QCOMPARE(describe(outcome), failures);
     QStringList names { QStringLiteral("run.ddb") };
     const int channels = Ddb::readHeader(source)->channels;
@@ -448,7 +449,7 @@ void TestPieceWriter::shouldLeaveWhatStandsUnderAPieceName()
             + snapshot(dir->filePath(QStringLiteral("outside/notes.txt")));
     const QString blockedBefore = snapshot(name);
 
-    const SplitOutcome outcome = splitFile(path, 1);
+    const Ddb::SplitOutcome outcome = splitFile(path, 1);
     QCOMPARE(describe(outcome), failure);
     QCOMPARE(snapshot(name), blockedBefore);
     QCOMPARE(snapshot(dir->filePath(QStringLiteral("outside")))
@@ -616,7 +617,7 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
     }
     for (const QString &fault : faults)
         injection.enable(fault);
-    const SplitOutcome outcome = split(loaded, 1);
+    const Ddb::SplitOutcome outcome = split(loaded, 1);
     if (faults.isEmpty())
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
     else
@@ -721,7 +722,7 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
     });
     if (!named.isEmpty())
         injection.enable(named);
-    const SplitOutcome outcome = split(loaded, 1);
+    const Ddb::SplitOutcome outcome = split(loaded, 1);
     const QByteArray secondNow = fileContent(second);
     const bool wasLink = QFileInfo(second).isSymLink();
     injection.disable({ named });
@@ -818,7 +819,7 @@ void TestPieceWriter::shouldHoldEveryCountedFrameOnce()
         qint64 held = source.size() < 512 ? 0 : claimed;
         if (frameSize > 0)
             held = qMin(held, (qMax(source.size(), 512) - 512) / frameSize);
-        const SplitOutcome outcome = splitFile(sourcePath, minutes);
+        const Ddb::SplitOutcome outcome = splitFile(sourcePath, minutes);
         const quint32 pieceLength = quint32(minutes * frequency * 60);
         QVERIFY2(outcome.written == (held + pieceLength - 1) / pieceLength, qPrintable(context));
         QVERIFY2(outcome.succeeded() == (held == claimed), qPrintable(context));

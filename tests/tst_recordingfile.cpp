@@ -54,7 +54,7 @@ void TestRecordingFile::shouldReadWholeRecordings()
     const QString path = dir.filePath(QStringLiteral("whole.ddb"));
     QVERIFY(writeContent(path, content));
     QByteArray bytes = "previous";
-    Ddb::RecordingSource source;
+    System::RecordingSource source;
     QCOMPARE(Ddb::readRecording(path, bytes, source), Ddb::ReadResult::Loaded);
     QCOMPARE(bytes, content);
     QVERIFY(source.isOpen());
@@ -112,9 +112,9 @@ void TestRecordingFile::shouldRefuseWhatIsNoRecording()
     const QString previous = dir.filePath(QStringLiteral("previous.ddb"));
     QVERIFY(writeContent(previous, QByteArray(100, 'p')));
     QByteArray bytes;
-    Ddb::RecordingSource source;
+    System::RecordingSource source;
     QCOMPARE(Ddb::readRecording(previous, bytes, source), Ddb::ReadResult::Loaded);
-    const Ddb::FileIdentity held = source.identity();
+    const System::FileIdentity held = source.identity();
     QCOMPARE(Ddb::readRecording(path, bytes, source), result);
     QCOMPARE(bytes, QByteArray(100, 'p'));
     QVERIFY(source.isOpen());
@@ -164,7 +164,7 @@ void TestRecordingFile::shouldLoadOnlyWhatMemoryHolds()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
     file.close();
     QByteArray bytes;
-    Ddb::RecordingSource source;
+    System::RecordingSource source;
     QCOMPARE(Ddb::readRecording(path, bytes, source, memoryLimit), result);
     QCOMPARE(bytes.size(), result == Ddb::ReadResult::Loaded ? int(size) : 0);
 }

@@ -106,7 +106,7 @@ void TestRecordingMemory::shouldRefuseWhatTheAddressSpaceCannotHold()
         const rlimit limit { rlim_t(statusKiB("VmSize:") * 1024 + (recordingMiB << 19)),
                              RLIM_INFINITY };
         QByteArray bytes;
-        Ddb::RecordingSource source;
+        System::RecordingSource source;
         return setrlimit(RLIMIT_AS, &limit) == 0
                 && Ddb::readRecording(path, bytes, source, -1) == Ddb::ReadResult::NotEnoughMemory;
     });
@@ -139,7 +139,7 @@ void TestRecordingMemory::shouldRefuseWhatItsMemoryGroupCannotHold()
             return false;
         close(file);
         QByteArray bytes;
-        Ddb::RecordingSource source;
+        System::RecordingSource source;
         return Ddb::readRecording(path, bytes, source) == Ddb::ReadResult::NotEnoughMemory;
     });
     QVERIFY(QDir().rmdir(group));

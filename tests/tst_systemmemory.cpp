@@ -167,24 +167,24 @@ void TestSystemMemory::shouldTakeTheTightestLimit()
     QFETCH(qint64, availableMiB);
     QTemporaryDir root;
     QVERIFY(plant(root.path(), files));
-    QCOMPARE(Ddb::availableMemoryFrom(root.path()), availableMiB < 0 ? -1 : availableMiB * MiB);
+    QCOMPARE(System::availableMemoryFrom(root.path()), availableMiB < 0 ? -1 : availableMiB * MiB);
 }
 
 void TestSystemMemory::shouldTellWhatThisMachineCanGive()
 {
 #if defined(Q_OS_LINUX)
     const auto memAvailable
-            = [] { return Ddb::memAvailableFrom(fileContent(QStringLiteral("/proc/meminfo"))); };
+            = [] { return System::memAvailableFrom(fileContent(QStringLiteral("/proc/meminfo"))); };
     const qint64 before = memAvailable();
-    const qint64 figure = Ddb::availableMemory();
+    const qint64 figure = System::availableMemory();
     const qint64 after = memAvailable();
     if (before < 0)
         QSKIP("this kernel tells no MemAvailable");
     // Without a tighter group limit the figure is MemAvailable less 64 MiB; never more.
     bool groupIsTighter = false;
-    const QVector<Ddb::MemoryGroup> groups = Ddb::memoryGroups(QString());
-    for (const Ddb::MemoryGroup &group : groups) {
-        const qint64 headroom = Ddb::groupHeadroom(QString(), group);
+    const QVector<System::MemoryGroup> groups = System::memoryGroups(QString());
+    for (const System::MemoryGroup &group : groups) {
+        const qint64 headroom = System::groupHeadroom(QString(), group);
         groupIsTighter = groupIsTighter || (headroom >= 0 && headroom < qMax(before, after));
     }
     const qint64 slack = 16 * MiB;
@@ -194,10 +194,10 @@ void TestSystemMemory::shouldTellWhatThisMachineCanGive()
                  qPrintable(QString::number(figure)));
 #elif defined(Q_OS_WIN)
     // Some memory is free on any machine that runs this test; never a terabyte more.
-    const qint64 figure = Ddb::availableMemory();
+    const qint64 figure = System::availableMemory();
     QVERIFY2(figure > 0 && figure < (qint64(1) << 40), qPrintable(QString::number(figure)));
 #else
-    QCOMPARE(Ddb::availableMemory(), qint64(-1));
+    QCOMPARE(System::availableMemory(), qint64(-1));
 #endif
 }
 

@@ -70,15 +70,15 @@ QString plain(const QString &toolTip)
     return toolTip.isEmpty() ? QString() : document.toPlainText();
 }
 
-FailedPiece failed(quint32 number, Ddb::PieceFailure failure, int error = 0,
-                   const QString &leftover = QString())
+Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure, int error = 0,
+                        const QString &leftover = QString())
 {
     return { number, failure, error, leftover };
 }
 
 } // namespace
 
-Q_DECLARE_METATYPE(SplitOutcome)
+Q_DECLARE_METATYPE(Ddb::SplitOutcome)
 
 class TestTranchel : public QObject
 {
@@ -265,10 +265,10 @@ void TestTranchel::shouldDeclareItsSlotsInOrder()
 void TestTranchel::shouldPhraseWhatASplitDid_data()
 {
     using Ddb::PieceFailure;
-    QTest::addColumn<SplitOutcome>("outcome");
+    QTest::addColumn<Ddb::SplitOutcome>("outcome");
     QTest::addColumn<QStringList>("lines");
 
-    SplitOutcome reasons;
+    Ddb::SplitOutcome reasons;
     const PieceFailure each[] = { PieceFailure::NotARegularFile, PieceFailure::LinkInTheWay,
                                   PieceFailure::IsTheRecording,  PieceFailure::WriteProtected,
                                   PieceFailure::DifferentFile,   PieceFailure::ChangedMeanwhile,
@@ -299,7 +299,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                                   ".tranchel-1.tmp could not be removed")
                            .arg(qt_error_string(EIO))
                };
-    SplitOutcome runs;
+    Ddb::SplitOutcome runs;
     runs.failures << failed(2, PieceFailure::DiskRefused, ENOSPC)
                   << failed(3, PieceFailure::DiskRefused, ENOSPC)
                   << failed(4, PieceFailure::DiskRefused, ENOSPC)
@@ -315,7 +315,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    QStringLiteral("Piece 8: not written: the recording holds none of its frames")
                };
     for (const int count : { 20, 21, 22 }) {
-        SplitOutcome many;
+        Ddb::SplitOutcome many;
         QStringList lines;
         for (int number = 1; number <= count; ++number) {
             const bool none = number % 2 == 1;
@@ -333,19 +333,19 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
             lines << QStringLiteral("... and %1 more").arg(count - 20);
         QTest::addRow("%d lines", count) << many << lines;
     }
-    SplitOutcome folder;
+    Ddb::SplitOutcome folder;
     folder.folderError = EACCES;
     QTest::newRow("a folder that cannot be held")
             << folder
             << QStringList { QStringLiteral("Refused: the recording's folder cannot be opened (%1)")
                                      .arg(qt_error_string(EACCES)) };
-    SplitOutcome busy;
+    Ddb::SplitOutcome busy;
     busy.busy = true;
     QTest::newRow("another split running")
             << busy
             << QStringList { QStringLiteral(
                        "Refused: another split of this recording is running") };
-    SplitOutcome unsynced;
+    Ddb::SplitOutcome unsynced;
     unsynced.written = 2;
     unsynced.folderSyncError = EIO;
     unsynced.stalePieces = { 4, 5, 6, 8 };
@@ -355,13 +355,13 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                                      .arg(qt_error_string(EIO)),
                              QStringLiteral("Left from an earlier split: run_4.ddb to run_6.ddb, "
                                             "run_8.ddb") };
-    SplitOutcome one;
+    Ddb::SplitOutcome one;
     one.written = 1;
     QTest::newRow("one piece, in a folder named like markup")
             << one
             << QStringList { QStringLiteral("1 piece written: run_1.ddb"),
                              QStringLiteral("In /d<b>&amp;") };
-    SplitOutcome three;
+    Ddb::SplitOutcome three;
     three.written = 3;
     three.stalePieces = { 5 };
     QTest::newRow("three pieces and one left")
@@ -373,7 +373,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
 
 void TestTranchel::shouldPhraseWhatASplitDid()
 {
-    QFETCH(SplitOutcome, outcome);
+    QFETCH(Ddb::SplitOutcome, outcome);
     QFETCH(QStringList, lines);
     const QString name = QStringLiteral("run.ddb");
     QStringList report = outcome.succeeded()
