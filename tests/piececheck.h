@@ -45,6 +45,13 @@ inline void putLittleEndian(QByteArray &bytes, int offset, quint64 value, int wi
         bytes[offset + i] = char((value >> (8 * i)) & 0xff);
 }
 
+// `bytes` with one little-endian field of `width` bytes at `offset` set to `value`.
+inline QByteArray withField(QByteArray bytes, int offset, quint64 value, int width)
+{
+    putLittleEndian(bytes, offset, value, width);
+    return bytes;
+}
+
 // The source header with only the stamp (bytes 44-55) and frame count (66-69) replaced.
 inline QByteArray pieceHeader(QByteArray header, const Stamp &stamp, quint32 frames)
 {

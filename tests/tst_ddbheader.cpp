@@ -21,9 +21,7 @@ QByteArray patternHeader()
 QByteArray headerWith(const Stamp &stored, int frequency, int channels, quint32 samples)
 {
     QByteArray header = pieceHeader(patternHeader(), stored, samples);
-    putLittleEndian(header, 58, quint16(frequency), 2);
-    putLittleEndian(header, 64, quint16(channels), 2);
-    return header;
+    return withField(withField(header, 58, quint16(frequency), 2), 64, quint16(channels), 2);
 }
 
 QList<int> changedOffsets(const QByteArray &before, const QByteArray &after)

@@ -37,7 +37,7 @@ QDateTime at(const QString &text)
     return wallClock(text);
 }
 
-// "first frame+frames@yyyy-MM-dd hh:mm:ss" for each piece, so that rows read like the plan.
+// "first frame:frames:yyyy-MM-dd hh:mm:ss" for each piece, as every piece row is spelt.
 QStringList describe(const Ddb::PiecePlan &plan)
 {
     QStringList pieces;
@@ -45,7 +45,7 @@ QStringList describe(const Ddb::PiecePlan &plan)
         const Ddb::Piece piece = plan.piece(index);
         if (piece.number != index + 1)
             return { QStringLiteral("piece %1 numbered %2").arg(index).arg(piece.number) };
-        pieces << QStringLiteral("%1+%2@%3")
+        pieces << QStringLiteral("%1:%2:%3")
                           .arg(piece.firstFrame)
                           .arg(piece.frames)
                           .arg(piece.timeStamp.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
@@ -83,51 +83,51 @@ void TestPiecePlan::shouldCutIntoPieces_data()
     const QString ten = QStringLiteral("2024-05-06 10:00:00");
     QTest::newRow("300 frames at 2 Hz in minutes")
             << 2 << quint32(300) << 1 << ten << quint32(120) << quint32(60)
-            << QStringList { QStringLiteral("0+120@2024-05-06 10:01:00"),
-                             QStringLiteral("120+120@2024-05-06 10:02:00"),
-                             QStringLiteral("240+60@2024-05-06 10:02:30") };
+            << QStringList { QStringLiteral("0:120:2024-05-06 10:01:00"),
+                             QStringLiteral("120:120:2024-05-06 10:02:00"),
+                             QStringLiteral("240:60:2024-05-06 10:02:30") };
     QTest::newRow("240 frames make no empty third piece")
             << 2 << quint32(240) << 1 << ten << quint32(120) << quint32(0)
-            << QStringList { QStringLiteral("0+120@2024-05-06 10:01:00"),
-                             QStringLiteral("120+120@2024-05-06 10:02:00") };
+            << QStringList { QStringLiteral("0:120:2024-05-06 10:01:00"),
+                             QStringLiteral("120:120:2024-05-06 10:02:00") };
     QTest::newRow("shorter than one piece")
             << 2 << quint32(90) << 1 << ten << quint32(120) << quint32(90)
-            << QStringList { QStringLiteral("0+90@2024-05-06 10:00:45") };
+            << QStringList { QStringLiteral("0:90:2024-05-06 10:00:45") };
     QTest::newRow("remainder of ten frames at seven hertz")
             << 7 << quint32(430) << 1 << ten << quint32(420) << quint32(10)
-            << QStringList { QStringLiteral("0+420@2024-05-06 10:01:00"),
-                             QStringLiteral("420+10@2024-05-06 10:01:01") };
+            << QStringList { QStringLiteral("0:420:2024-05-06 10:01:00"),
+                             QStringLiteral("420:10:2024-05-06 10:01:01") };
     QTest::newRow("remainder shorter than a second keeps the stamp")
             << 7 << quint32(426) << 1 << ten << quint32(420) << quint32(6)
-            << QStringList { QStringLiteral("0+420@2024-05-06 10:01:00"),
-                             QStringLiteral("420+6@2024-05-06 10:01:00") };
+            << QStringList { QStringLiteral("0:420:2024-05-06 10:01:00"),
+                             QStringLiteral("420:6:2024-05-06 10:01:00") };
     QTest::newRow("no samples, no pieces")
             << 1000 << quint32(0) << 60 << ten << quint32(3600000) << quint32(0) << QStringList();
     QTest::newRow("past midnight into a new year")
             << 1 << quint32(7200) << 60 << QStringLiteral("2023-12-31 23:30:00") << quint32(3600)
             << quint32(0)
-            << QStringList { QStringLiteral("0+3600@2024-01-01 00:30:00"),
-                             QStringLiteral("3600+3600@2024-01-01 01:30:00") };
+            << QStringList { QStringLiteral("0:3600:2024-01-01 00:30:00"),
+                             QStringLiteral("3600:3600:2024-01-01 01:30:00") };
     QTest::newRow("into a leap day")
             << 1 << quint32(5400) << 60 << QStringLiteral("2024-02-28 23:15:00") << quint32(3600)
             << quint32(1800)
-            << QStringList { QStringLiteral("0+3600@2024-02-29 00:15:00"),
-                             QStringLiteral("3600+1800@2024-02-29 00:45:00") };
+            << QStringList { QStringLiteral("0:3600:2024-02-29 00:15:00"),
+                             QStringLiteral("3600:1800:2024-02-29 00:45:00") };
     QTest::newRow("across the spring-forward change of central Europe")
             << 10 << quint32(72000) << 60 << QStringLiteral("2024-03-31 00:30:00") << quint32(36000)
             << quint32(0)
-            << QStringList { QStringLiteral("0+36000@2024-03-31 01:30:00"),
-                             QStringLiteral("36000+36000@2024-03-31 02:30:00") };
+            << QStringList { QStringLiteral("0:36000:2024-03-31 01:30:00"),
+                             QStringLiteral("36000:36000:2024-03-31 02:30:00") };
     QTest::newRow("across the autumn change of central Europe")
             << 10 << quint32(72000) << 60 << QStringLiteral("2024-10-27 01:30:00") << quint32(36000)
             << quint32(0)
-            << QStringList { QStringLiteral("0+36000@2024-10-27 02:30:00"),
-                             QStringLiteral("36000+36000@2024-10-27 03:30:00") };
+            << QStringList { QStringLiteral("0:36000:2024-10-27 02:30:00"),
+                             QStringLiteral("36000:36000:2024-10-27 03:30:00") };
     QTest::newRow("two hours at the highest rate")
             << 65535 << quint32(65535u * 60 * 120 + 65535) << 120
             << QStringLiteral("2024-01-01 00:00:00") << quint32(471852000) << quint32(65535)
-            << QStringList { QStringLiteral("0+471852000@2024-01-01 02:00:00"),
-                             QStringLiteral("471852000+65535@2024-01-01 02:00:01") };
+            << QStringList { QStringLiteral("0:471852000:2024-01-01 02:00:00"),
+                             QStringLiteral("471852000:65535:2024-01-01 02:00:01") };
 }
 
 void TestPiecePlan::shouldCutIntoPieces()

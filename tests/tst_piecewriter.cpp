@@ -27,12 +27,6 @@
 
 namespace {
 
-QByteArray claiming(QByteArray source, quint32 samples)
-{
-    putLittleEndian(source, 66, samples, 4);
-    return source;
-}
-
 // "2 fewer, 3 none": the failed pieces and their reasons, as rows spell them; "left" when a
 // temporary file stayed behind.
 QString describe(const Ddb::SplitOutcome &outcome)
@@ -209,12 +203,12 @@ void TestPieceWriter::shouldWriteEveryPieceByteByByte_data()
                              QStringLiteral("420:10:2024-05-06 10:01:01") }
             << "";
     QTest::newRow("no channels gives header-only pieces")
-            << claiming(makeRecording(0, 2, 0, ten), 300) << 1 << threePieces() << "";
+            << withField(makeRecording(0, 2, 0, ten), 66, 300, 4) << 1 << threePieces() << "";
     QTest::newRow("100 frames of which the header counts 80")
-            << claiming(makeRecording(3, 2, 100, ten), 80) << 1
+            << withField(makeRecording(3, 2, 100, ten), 66, 80, 4) << 1
             << QStringList { QStringLiteral("0:80:2024-05-06 10:00:40") } << "";
     QTest::newRow("no samples, no pieces")
-            << claiming(threeChannels, 0) << 1 << QStringList() << "";
+            << withField(threeChannels, 66, 0, 4) << 1 << QStringList() << "";
     QTest::newRow("past midnight into a new year")
             << makeRecording(2, 1, 7200, QStringLiteral("2023-12-31 23:30:00")) << 60
             << QStringList { QStringLiteral("0:3600:2024-01-01 00:30:00"),
@@ -232,7 +226,7 @@ void TestPieceWriter::shouldWriteEveryPieceByteByByte_data()
             << "";
     // Damaged recordings: a piece holds the whole frames that exist, and says so.
     QTest::newRow("data area short by whole frames")
-            << claiming(makeRecording(3, 2, 290, ten), 300) << 1
+            << withField(makeRecording(3, 2, 290, ten), 66, 300, 4) << 1
             << QStringList { threePieces().at(0), threePieces().at(1),
                              QStringLiteral("240:50:2024-05-06 10:02:25") }
             << "3 fewer";
@@ -242,20 +236,20 @@ void TestPieceWriter::shouldWriteEveryPieceByteByByte_data()
                              QStringLiteral("240:59:2024-05-06 10:02:29") }
             << "3 fewer";
     QTest::newRow("data area ending inside piece 2")
-            << claiming(makeRecording(3, 2, 150, ten), 300) << 1
+            << withField(makeRecording(3, 2, 150, ten), 66, 300, 4) << 1
             << QStringList { threePieces().at(0), QStringLiteral("120:30:2024-05-06 10:01:15"),
                              QString() }
             << "2 fewer, 3 none";
     QTest::newRow("data area ending exactly at a piece boundary")
-            << claiming(makeRecording(3, 2, 240, ten), 300) << 1
+            << withField(makeRecording(3, 2, 240, ten), 66, 300, 4) << 1
             << QStringList { threePieces().at(0), threePieces().at(1), QString() } << "3 none";
-    QTest::newRow("empty data area") << claiming(makeRecording(3, 2, 0, ten), 300) << 1 << nothing
-                                     << "1 none, 2 none, 3 none";
+    QTest::newRow("empty data area") << withField(makeRecording(3, 2, 0, ten), 66, 300, 4) << 1
+                                     << nothing << "1 none, 2 none, 3 none";
     QTest::newRow("300 bytes claiming 10 frames")
-            << claiming(makeRecording(3, 2, 100, ten).left(300), 10) << 1
+            << withField(makeRecording(3, 2, 100, ten).left(300), 66, 10, 4) << 1
             << QStringList { QString() } << "1 none";
     QTest::newRow("300 bytes without channels")
-            << claiming(makeRecording(0, 2, 0, ten).left(300), 300) << 1 << nothing
+            << withField(makeRecording(0, 2, 0, ten).left(300), 66, 300, 4) << 1 << nothing
             << "1 none, 2 none, 3 none";
     QTest::newRow("pieces larger than one write slice")
             << makeRecording(64, 1000, 80000, ten) << 1
@@ -264,7 +258,7 @@ void TestPieceWriter::shouldWriteEveryPieceByteByByte_data()
             << "";
     // 16 bits hold the years up to 67535: a later stamp would wrap to 2000.
     QByteArray lastYear = makeRecording(3, 2, 300, QStringLiteral("2000-12-31 23:58:30"));
-    putLittleEndian(lastYear, 44, 65535, 2);
+    lastYear = withField(lastYear, 44, 65535, 2);
     QTest::newRow("stamps past the year 67535")
             << lastYear << 1
             << QStringList { QStringLiteral("0:120:67535-12-31 23:59:30"), QString(), QString() }
@@ -304,8 +298,8 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording_data()
     QTest::addColumn<QStringList>("earlier"); // planted under run_1.ddb, run_2.ddb, ...
     QTest::addColumn<QString>("failures");
 
-    const QByteArray damaged
-            = claiming(makeRecording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 300);
+    const QByteArray damaged = withField(
+            makeRecording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4);
     QTest::newRow("pieces of an earlier split into two minutes")
             << threePieceSource()
             << QStringList { QStringLiteral("0:240:2024-05-06 10:02:00"),
@@ -776,7 +770,7 @@ void TestPieceWriter::shouldRemoveItsTemporaryFileWhenEnded()
 void TestPieceWriter::shouldKeepStampBytesOfAnInvalidTime()
 {
     QByteArray source = threePieceSource();
-    putLittleEndian(source, 46, 13, 2); // month 13
+    source = withField(source, 46, 13, 2); // month 13
     QVERIFY(writeContent(sourcePath, source));
     // The pieces of an earlier split into two minutes are earlier pieces all the same.
     QVERIFY(splitFile(sourcePath, 2).succeeded());
@@ -784,7 +778,7 @@ void TestPieceWriter::shouldKeepStampBytesOfAnInvalidTime()
     const quint32 frames[] = { 120, 120, 60 };
     for (int i = 0; i < 3; ++i) {
         QByteArray expected = source.left(512);
-        putLittleEndian(expected, 66, frames[i], 4);
+        expected = withField(expected, 66, frames[i], 4);
         expected += source.mid(512 + i * 120 * 12, int(frames[i] * 12));
         QCOMPARE(fileContent(dir->filePath(QStringLiteral("run_%1.ddb").arg(i + 1))), expected);
     }
@@ -801,7 +795,7 @@ void TestPieceWriter::shouldHoldEveryCountedFrameOnce()
         QByteArray source = makeRecording(channels, frequency, random.bounded(700),
                                           QStringLiteral("2024-05-06 23:58:00"));
         const quint32 claimed = quint32(random.bounded(800));
-        source = claiming(source, claimed);
+        source = withField(source, 66, claimed, 4);
         if (random.bounded(2) == 0)
             source.truncate(70 + random.bounded(source.size() - 69));
         const QString context = QStringLiteral("round %1: %2 channels, %3 Hz, %4 min, %5 bytes, "

@@ -51,12 +51,6 @@ QStringList idleTexts()
              QStringLiteral("<b>Samples:</b> -") };
 }
 
-QByteArray withField(QByteArray bytes, int offset, quint32 value, int width)
-{
-    putLittleEndian(bytes, offset, value, width);
-    return bytes;
-}
-
 QFont pinnedFont()
 {
     return QFont(QStringLiteral("DejaVu Sans"), 9);
