@@ -37,7 +37,8 @@ QDateTime Header::timeStamp() const
 {
     const QDate date(year, month, day);
     const QTime time(hour, minute, second);
-    // QDateTime would take an invalid time for midnight.
+    // An invalid date or time gives no stamp: QDateTime would turn an invalid time into
+    // midnight of that day.
     if (!date.isValid() || !time.isValid())
         return QDateTime();
     return QDateTime(date, time, Qt::UTC);

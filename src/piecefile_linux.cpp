@@ -80,8 +80,8 @@ bool sameFile(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Whether a file a split wrote before, and only that, stands under the name: nothing changed
-// since `first`, down to the time of its last change.
+// Whether the file under a name is still the one checked first: the same device and inode,
+// size, modification time and change time.
 bool unchanged(const struct stat &first, const struct stat &now)
 {
     return sameFile(first, now) && first.st_size == now.st_size
@@ -115,7 +115,7 @@ public:
                 : NameHolds::SomethingElse;
     }
 
-    // All of it, the file's content included.
+    // Every check, the comparison with an earlier piece's bytes included.
     PieceOutcome check(quint32 number, const Ddb::EarlierPieces &earlier)
     {
         const PieceOutcome outcome = checkKind();
@@ -334,7 +334,8 @@ private:
         return EEXIST;
     }
 
-    // The handler must know the name before the file exists under it.
+    // The signal handler must know the name before the file is created under it, or a signal
+    // in between would leave the file behind.
     void remember(const QByteArray &name)
     {
         pendingFolder = -1;
@@ -352,7 +353,8 @@ private:
     {
         if (linkat(AT_FDCWD, self.constData(), m_folder, target, AT_SYMLINK_FOLLOW) == 0)
             return 0;
-        // Without /proc only a privileged process can name the file through itself.
+        // Without /proc mounted, linkat() with AT_EMPTY_PATH names an unnamed file; it needs
+        // the CAP_DAC_READ_SEARCH privilege.
         if (errno != ENOENT)
             return errno;
         return linkat(m_descriptor, "", m_folder, target, AT_EMPTY_PATH) == 0 ? 0 : errno;
