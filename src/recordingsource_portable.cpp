@@ -31,10 +31,6 @@ System::FileIdentity identityOf(const QString &path)
 
 namespace System {
 
-RecordingSource::~RecordingSource() = default;
-RecordingSource::RecordingSource(RecordingSource &&other) noexcept = default;
-RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept = default;
-
 RecordingSource::Opened RecordingSource::open(const QString &path)
 {
     close();
