@@ -3,7 +3,7 @@
 
 #include "earlierpiece.h"
 
-#include "piecefile.h"
+#include "ioslice.h"
 
 #include <QtEndian>
 
@@ -43,8 +43,8 @@ bool EarlierPieces::holdsFrames(const QByteArray &header, qint64 first, quint32 
     const char *frames = m_recording.constData() + HeaderSize + first * m_plan.frameSize();
     const qint64 length = count * m_plan.frameSize();
     QByteArray slice;
-    for (qint64 done = 0; done < length; done += WriteSliceSize) {
-        const qint64 size = qMin(WriteSliceSize, length - done);
+    for (qint64 done = 0; done < length; done += IoSliceSize) {
+        const qint64 size = qMin(IoSliceSize, length - done);
         slice.resize(int(size));
         if (!read(HeaderSize + done, slice.data(), size)
             || std::memcmp(slice.constData(), frames + done, size_t(size)) != 0)

@@ -5,14 +5,12 @@
 
 #include "earlierpiece.h"
 #include "recordingsource.h"
+#include "systemerror.h"
 
 #include <QByteArray>
 #include <QString>
 
 namespace Ddb {
-
-// The most one write hands the system at a time.
-constexpr qint64 WriteSliceSize = qint64(8) << 20;
 
 // Why one piece is not on disk as planned.
 enum class PieceFailure {
@@ -22,8 +20,8 @@ enum class PieceFailure {
     IsTheRecording, // the name is the loaded recording's own file
     WriteProtected, // the file there has no write permission bit, or this user may not write it
     DifferentFile, // a file that is no earlier piece of this recording has the name
-    ChangedMeanwhile, // the name was taken, or its file changed, while the piece was written
-    DiskRefused, // creating, writing, flushing or renaming failed; `error` tells how
+    Unreadable, // the file there could not be read to tell whether it is an earlier piece
+    NotWritten, // a step on the disk failed; `error` tells why
     NoFrames, // the recording holds no frame of the piece's share, so it was not written
     FewerFrames, // written, but the recording ends inside its share
     StampTooLate, // its stamp falls after the last year a header can hold; not written
@@ -32,7 +30,7 @@ enum class PieceFailure {
 struct PieceOutcome
 {
     PieceFailure failure = PieceFailure::None;
-    int error = 0; // errno of a DiskRefused, when the system gave one
+    System::Error error; // the step that failed, for NotWritten and Unreadable
     QString leftover; // a temporary file that could not be removed
 };
 
@@ -56,26 +54,5 @@ PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBy
 enum class NameHolds { Nothing, EarlierPiece, SomethingElse };
 NameHolds whatNameHolds(const System::RecordingSource &source, const QString &name, quint32 number,
                         const EarlierPieces &earlier);
-
-// 0 when pieces can be put in the recording's folder, else the errno that says why not.
-int folderError(const System::RecordingSource &source);
-
-// Makes the names given in the recording's folder survive a power cut. Returns 0 or an errno.
-int syncFolder(const System::RecordingSource &source);
-
-// Held while a split writes: a file size limit fails a piece instead of killing the program,
-// and a signal that ends it removes the temporary file being written.
-class PieceWritingScope
-{
-public:
-    PieceWritingScope();
-    ~PieceWritingScope();
-    PieceWritingScope(const PieceWritingScope &) = delete;
-    PieceWritingScope &operator=(const PieceWritingScope &) = delete;
-};
-
-// Whether this build's writer keeps its promises against links and failed flushes, which
-// the toolkit's portable file saving cannot.
-bool writerGuardsLinksAndFlushes();
 
 } // namespace Ddb

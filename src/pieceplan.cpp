@@ -69,14 +69,11 @@ qint64 PiecePlan::framesHeld() const
     return qMin<qint64>(m_samples, m_framesInFile);
 }
 
-QString pieceFileName(const QString &sourcePath, quint32 number)
+QString pieceFileName(const QString &name, quint32 number)
 {
-    const int nameStart = sourcePath.lastIndexOf(QLatin1Char('/')) + 1;
-    const int dot = sourcePath.lastIndexOf(QLatin1Char('.'));
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
     const QString suffix = QLatin1Char('_') + QString::number(number);
-    if (dot < nameStart)
-        return sourcePath + suffix;
-    return QString(sourcePath).insert(dot, suffix);
+    return dot < 0 ? name + suffix : QString(name).insert(dot, suffix);
 }
 
 } // namespace Ddb

@@ -73,8 +73,8 @@ private:
 // when frames take no bytes.
 qint64 wholeFramesIn(qint64 fileSize, qint64 frameSize);
 
-// "_N" goes before the extension of the file name, or at its end when it has none,
-// so that a piece never takes its source's name.
-QString pieceFileName(const QString &sourcePath, quint32 number);
+// "_N" goes before the extension of the recording's file name (no folder), or at its end when
+// it has none, so that a piece never takes its source's name.
+QString pieceFileName(const QString &name, quint32 number);
 
 } // namespace Ddb

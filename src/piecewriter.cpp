@@ -3,6 +3,8 @@
 
 #include "piecewriter.h"
 
+#include "piecesteps.h"
+
 namespace {
 
 // Held for the whole split: a second split of the same recording is refused meanwhile.
@@ -29,8 +31,13 @@ private:
 
 bool wasWritten(const Ddb::FailedPiece &piece)
 {
-    return piece.failure == Ddb::PieceFailure::None
-            || piece.failure == Ddb::PieceFailure::FewerFrames;
+    return piece.outcome.failure == Ddb::PieceFailure::None
+            || piece.outcome.failure == Ddb::PieceFailure::FewerFrames;
+}
+
+Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure)
+{
+    return { number, { failure, System::Error(), QString() } };
 }
 
 // Earlier pieces this split leaves: names of its own it did not write, and names numbered
@@ -44,9 +51,9 @@ QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::P
         return Ddb::whatNameHolds(source, Ddb::pieceFileName(source.fileName(), number), number,
                                   earlier);
     };
-    for (const Ddb::FailedPiece &failed : outcome.failures) {
-        if (!wasWritten(failed) && holdsEarlierPiece(failed.number) == NameHolds::EarlierPiece)
-            stale << failed.number;
+    for (const Ddb::FailedPiece &piece : outcome.failures) {
+        if (!wasWritten(piece) && holdsEarlierPiece(piece.number) == NameHolds::EarlierPiece)
+            stale << piece.number;
     }
     for (quint32 number = plan.pieceCount() + 1;
          number <= plan.pieceCount() + Ddb::PiecePlan::MaxPieces; ++number) {
@@ -68,27 +75,27 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
 {
     Q_ASSERT(plan.status() == Ddb::PiecePlan::Status::Ready);
     Ddb::SplitOutcome outcome;
-    outcome.folderError = folderError(source);
-    if (outcome.folderError != 0)
+    outcome.folderError = source.folderError();
+    if (outcome.folderError)
         return outcome;
     const SplitLock lock(source);
     outcome.busy = !lock.isHeld();
     if (outcome.busy)
         return outcome;
-    const PieceWritingScope writing;
+    const System::PieceWritingScope writing;
     const EarlierPieces earlier(recording, plan);
     const QByteArray headerCopy = headerTemplate(recording);
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
         const Ddb::Piece piece = plan.piece(index);
         if (!piece.isWritable()) {
-            outcome.failures.append({ piece.number, PieceFailure::NoFrames, 0, QString() });
+            outcome.failures.append(failed(piece.number, PieceFailure::NoFrames));
             continue;
         }
         Q_ASSERT(piece.firstByte + piece.byteLength <= recording.size());
         PieceBytes bytes { pieceFileName(source.fileName(), piece.number), piece.number, headerCopy,
                            nullptr, 0 };
         if (!stampPieceHeader(bytes.header, piece.timeStamp, piece.frames)) {
-            outcome.failures.append({ piece.number, PieceFailure::StampTooLate, 0, QString() });
+            outcome.failures.append(failed(piece.number, PieceFailure::StampTooLate));
             continue;
         }
         // Straight from the loaded recording: a second copy would double the memory.
@@ -98,14 +105,13 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
         if (written.failure == PieceFailure::None) {
             ++outcome.written;
             if (!piece.isWhole())
-                outcome.failures.append({ piece.number, PieceFailure::FewerFrames, 0, QString() });
+                outcome.failures.append(failed(piece.number, PieceFailure::FewerFrames));
         }
         if (written.failure != PieceFailure::None || !written.leftover.isEmpty())
-            outcome.failures.append(
-                    { piece.number, written.failure, written.error, written.leftover });
+            outcome.failures.append({ piece.number, written });
     }
     if (outcome.written > 0)
-        outcome.folderSyncError = syncFolder(source);
+        outcome.folderSyncError = source.syncFolder();
     outcome.stalePieces = stalePieces(source, plan, earlier, outcome);
     return outcome;
 }

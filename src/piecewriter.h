@@ -16,9 +16,7 @@ namespace Ddb {
 struct FailedPiece
 {
     quint32 number = 0;
-    Ddb::PieceFailure failure = Ddb::PieceFailure::None;
-    int error = 0; // errno of a DiskRefused, when the system gave one
-    QString leftover; // a temporary file that could not be removed
+    PieceOutcome outcome;
 };
 
 struct SplitOutcome
@@ -27,16 +25,16 @@ struct SplitOutcome
     // Pieces not written, written with fewer frames than planned, or that left a temporary
     // file behind, in piece order.
     QVector<FailedPiece> failures;
-    int folderError = 0; // errno when the recording's folder could not be held: nothing written
+    System::Error folderError; // the recording's folder could not be held: nothing written
     bool busy = false; // another split of the recording was running: nothing written
-    int folderSyncError = 0; // errno when the new names could not be made lasting
+    System::Error folderSyncError; // the new names could not be made lasting
     // Earlier pieces of the recording that this split did not replace: under the names of
     // pieces it did not write, or numbered above its last.
     QVector<quint32> stalePieces;
 
     bool succeeded() const
     {
-        return failures.isEmpty() && folderError == 0 && !busy && folderSyncError == 0;
+        return failures.isEmpty() && !folderError && !busy && !folderSyncError;
     }
 };
 

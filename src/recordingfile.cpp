@@ -4,6 +4,7 @@
 #include "recordingfile.h"
 
 #include "ddbheader.h"
+#include "systemmemory.h"
 
 #include <limits>
 #include <new>
@@ -25,7 +26,7 @@ bool allocate(QByteArray &buffer, qint64 size)
 
 } // namespace
 
-namespace Ddb {
+namespace System {
 
 qint64 maxRecordingSize()
 {
@@ -37,17 +38,17 @@ qint64 maxRecordingSize()
 #endif
 }
 
-ReadResult readRecording(const QString &path, QByteArray &bytes, System::RecordingSource &source,
+ReadResult readRecording(const QString &path, QByteArray &bytes, RecordingSource &source,
                          qint64 memoryLimit)
 {
-    System::RecordingSource file;
-    const auto opened = path.isEmpty() ? System::RecordingSource::Opened::Failed : file.open(path);
-    if (opened == System::RecordingSource::Opened::NotARegularFile)
+    RecordingSource file;
+    const auto opened = path.isEmpty() ? RecordingSource::Opened::Failed : file.open(path);
+    if (opened == RecordingSource::Opened::NotARegularFile)
         return ReadResult::NotARegularFile;
-    if (opened != System::RecordingSource::Opened::Yes)
+    if (opened != RecordingSource::Opened::Yes)
         return ReadResult::CannotOpen;
     const qint64 size = file.size();
-    if (size < FieldsEnd)
+    if (size < Ddb::FieldsEnd)
         return ReadResult::TooShort;
     if (size > maxRecordingSize())
         return ReadResult::TooLarge;
@@ -59,7 +60,7 @@ ReadResult readRecording(const QString &path, QByteArray &bytes, System::Recordi
         return ReadResult::NotEnoughMemory;
     // Only memory the check above has granted is touched before the read.
     if (memoryLimit >= 0)
-        System::prefaultBuffer(content.data(), size);
+        prefaultBuffer(content.data(), size);
     if (!file.read(content.data(), size))
         return ReadResult::ReadFailed;
     file.releaseCachedPages();
@@ -68,4 +69,4 @@ ReadResult readRecording(const QString &path, QByteArray &bytes, System::Recordi
     return ReadResult::Loaded;
 }
 
-} // namespace Ddb
+} // namespace System

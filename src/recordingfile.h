@@ -4,12 +4,11 @@
 #pragma once
 
 #include "recordingsource.h"
-#include "systemmemory.h"
 
 #include <QByteArray>
 #include <QString>
 
-namespace Ddb {
+namespace System {
 
 enum class ReadResult {
     Loaded,
@@ -27,7 +26,7 @@ qint64 maxRecordingSize();
 // Reads the whole file into `bytes` and keeps it open in `source`; both are left untouched
 // unless the result is Loaded. A file larger than `memoryLimit` bytes is refused (-1: no
 // limit known).
-ReadResult readRecording(const QString &path, QByteArray &bytes, System::RecordingSource &source,
-                         qint64 memoryLimit = System::availableMemory());
+ReadResult readRecording(const QString &path, QByteArray &bytes, RecordingSource &source,
+                         qint64 memoryLimit);
 
-} // namespace Ddb
+} // namespace System

@@ -1,13 +1,24 @@
 // SPDX-FileCopyrightText: 2026 The tranchel authors
 // SPDX-License-Identifier: MIT
 
-// What every system's recording source shares: it owns what it holds, and gives it up when
-// moved or destroyed; the opening, reading and closing are each system's (recordingsource_*.cpp).
+// What every system's recording source shares: the path cut into folder and name, and the
+// ownership of what it holds, given up when moved or destroyed; the opening, reading and
+// closing are each system's (recordingsource_*.cpp).
 #include "recordingsource.h"
 
 #include <utility>
 
 namespace System {
+
+PathParts splitPath(const QString &path)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash);
+    // The root, and a drive's root, keep their slash.
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char(':')))
+        folder += QLatin1Char('/');
+    return { folder, path.mid(slash + 1) };
+}
 
 RecordingSource::~RecordingSource()
 {
@@ -23,14 +34,25 @@ RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept
 {
     if (this != &other) {
         close();
-        m_path = std::move(other.m_path);
+        m_path = std::exchange(other.m_path, PathParts());
         m_file = std::exchange(other.m_file, -1);
-        m_folder = std::exchange(other.m_folder, -1);
-        m_folderError = std::exchange(other.m_folderError, 0);
+        m_folderHandle = std::exchange(other.m_folderHandle, -1);
+        m_folderError = std::exchange(other.m_folderError, Error());
         m_size = std::exchange(other.m_size, -1);
         m_identity = std::exchange(other.m_identity, FileIdentity());
     }
     return *this;
+}
+
+// After the system's handles are closed.
+void RecordingSource::forget()
+{
+    m_path = PathParts();
+    m_file = -1;
+    m_folderHandle = -1;
+    m_folderError = Error();
+    m_size = -1;
+    m_identity = FileIdentity();
 }
 
 } // namespace System

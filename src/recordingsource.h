@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "systemerror.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -18,7 +20,18 @@ struct FileIdentity
     {
         return device == other.device && inode == other.inode;
     }
+    bool operator!=(const FileIdentity &other) const { return !(*this == other); }
 };
+
+// A chosen path as the folder that holds it and its name. The folder is the one the path
+// names, not resolved further: a name reached through a link gets its pieces beside the link,
+// where the user looks for them.
+struct PathParts
+{
+    QString folder;
+    QString name;
+};
+PathParts splitPath(const QString &path);
 
 // The file a recording is read from, held open from loading until the recording is released,
 // so that what is read, and later written beside it, is that file whatever happens to its name.
@@ -44,25 +57,27 @@ public:
     // holds the lock. Where the system cannot lock the file, every split may go ahead.
     bool lockForSplit();
     void unlock();
+    // Makes the names given in the folder survive a power cut.
+    Error syncFolder() const;
     void close();
 
     bool isOpen() const { return m_size >= 0; }
     qint64 size() const { return m_size; } // when it was opened
     FileIdentity identity() const { return m_identity; }
-    // The system's descriptor of the open file; -1 where none is held.
-    qintptr fileHandle() const { return m_file; }
     // The folder that held the chosen name when it was opened, where pieces go; -1 where it
     // could not be opened (folderError() tells why) or where the system has no such handle.
-    qintptr folderHandle() const { return m_folder; }
-    int folderError() const { return m_folderError; }
-    QString folderPath() const;
-    QString fileName() const;
+    qintptr folderHandle() const { return m_folderHandle; }
+    const Error &folderError() const { return m_folderError; }
+    const QString &folderPath() const { return m_path.folder; }
+    const QString &fileName() const { return m_path.name; }
 
 private:
-    QString m_path;
+    void forget();
+
+    PathParts m_path;
     qintptr m_file = -1;
-    qintptr m_folder = -1;
-    int m_folderError = 0;
+    qintptr m_folderHandle = -1;
+    Error m_folderError;
     qint64 m_size = -1;
     FileIdentity m_identity;
 };

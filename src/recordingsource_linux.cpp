@@ -5,6 +5,8 @@
 // one file that was opened, whatever is put under its name meanwhile.
 #include "recordingsource.h"
 
+#include "systemio.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -19,34 +21,29 @@ namespace System {
 RecordingSource::Opened RecordingSource::open(const QString &path)
 {
     close();
-    m_path = path;
+    const PathParts parts = splitPath(path);
     // Held from now on: pieces go into this folder whatever later happens to its path.
     // Readable, unlike O_PATH, so that it can be flushed.
-    const int folder = ::open(QFile::encodeName(folderPath()).constData(),
+    const int folder = ::open(QFile::encodeName(parts.folder).constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int folderOpenError = folder < 0 ? errno : 0;
+    const Error folderOpenError = folder < 0 ? lastError() : Error();
     // Not blocking: a FIFO swapped in would wait for a writer, a terminal would become ours.
     constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    const int file = folder >= 0 ? openat(folder, QFile::encodeName(fileName()).constData(), flags)
+    const int file = folder >= 0 ? openat(folder, QFile::encodeName(parts.name).constData(), flags)
                                  : ::open(QFile::encodeName(path).constData(), flags);
-    if (file < 0) {
-        if (folder >= 0)
-            ::close(folder);
-        m_path.clear();
-        return Opened::Failed;
-    }
     struct stat status
     { };
-    const bool known = fstat(file, &status) == 0;
+    const bool known = file >= 0 && fstat(file, &status) == 0;
     if (!known || !S_ISREG(status.st_mode)) {
-        ::close(file);
+        if (file >= 0)
+            ::close(file);
         if (folder >= 0)
             ::close(folder);
-        m_path.clear();
         return known ? Opened::NotARegularFile : Opened::Failed;
     }
+    m_path = parts;
     m_file = file;
-    m_folder = folder;
+    m_folderHandle = folder;
     m_folderError = folderOpenError;
     m_size = status.st_size;
     m_identity = { quint64(status.st_dev), quint64(status.st_ino) };
@@ -55,16 +52,7 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
 
 bool RecordingSource::read(char *data, qint64 size)
 {
-    for (qint64 done = 0; done < size;) {
-        const ssize_t got = pread(int(m_file), data + done, size_t(size - done), off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        // An end before the size seen at opening is an end, never a wait for more.
-        if (got <= 0)
-            return false;
-        done += got;
-    }
-    return true;
+    return readFully(m_file, 0, data, size);
 }
 
 void RecordingSource::releaseCachedPages()
@@ -83,33 +71,18 @@ void RecordingSource::unlock()
     flock(int(m_file), LOCK_UN);
 }
 
+Error RecordingSource::syncFolder() const
+{
+    return fsync(int(m_folderHandle)) == 0 ? Error() : lastError();
+}
+
 void RecordingSource::close()
 {
     if (m_file != -1)
         ::close(int(m_file));
-    if (m_folder != -1)
-        ::close(int(m_folder));
-    m_file = -1;
-    m_folder = -1;
-    m_folderError = 0;
-    m_size = -1;
-    m_identity = FileIdentity();
-    m_path.clear();
-}
-
-// The folder as the chosen path names it, not resolved further: a name reached through a
-// link gets its pieces beside the link, where the user looks for them.
-QString RecordingSource::folderPath() const
-{
-    const int slash = m_path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return QStringLiteral(".");
-    return slash == 0 ? QStringLiteral("/") : m_path.left(slash);
-}
-
-QString RecordingSource::fileName() const
-{
-    return m_path.mid(m_path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (m_folderHandle != -1)
+        ::close(int(m_folderHandle));
+    forget();
 }
 
 } // namespace System

@@ -2,7 +2,8 @@
 // SPDX-License-Identifier: MIT
 
 // The recording's file through the toolkit, for systems without a descriptor-based reader:
-// checked and read by its name, so a file swapped in between is not noticed.
+// checked and read by its name, so a file swapped in between is not noticed, and no folder is
+// held.
 #include "recordingsource.h"
 
 #include <QFile>
@@ -27,6 +28,11 @@ System::FileIdentity identityOf(const QString &path)
     return {};
 }
 
+QString pathOf(const System::PathParts &parts)
+{
+    return parts.folder + QLatin1Char('/') + parts.name;
+}
+
 } // namespace
 
 namespace System {
@@ -42,7 +48,7 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Opened::Failed;
-    m_path = path;
+    m_path = splitPath(path);
     m_size = file.size();
     m_identity = identityOf(path);
     return Opened::Yes;
@@ -50,7 +56,7 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
 
 bool RecordingSource::read(char *data, qint64 size)
 {
-    QFile file(m_path);
+    QFile file(pathOf(m_path));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
     for (qint64 done = 0; done < size;) {
@@ -74,21 +80,15 @@ bool RecordingSource::lockForSplit()
 void RecordingSource::unlock()
 { }
 
+// The toolkit cannot flush a folder.
+Error RecordingSource::syncFolder() const
+{
+    return {};
+}
+
 void RecordingSource::close()
 {
-    m_path.clear();
-    m_size = -1;
-    m_identity = FileIdentity();
-}
-
-QString RecordingSource::folderPath() const
-{
-    return QFileInfo(m_path).absolutePath();
-}
-
-QString RecordingSource::fileName() const
-{
-    return QFileInfo(m_path).fileName();
+    forget();
 }
 
 } // namespace System

@@ -9,12 +9,12 @@ namespace {
 
 constexpr int ShownLines = 20;
 
-QString systemError(const QString &what, int error)
+QString systemError(const QString &what, const System::Error &error)
 {
-    return error != 0 ? QStringLiteral("%1 (%2)").arg(what, qt_error_string(error)) : what;
+    return error.text.isEmpty() ? what : QStringLiteral("%1 (%2)").arg(what, error.text);
 }
 
-QString reason(const Ddb::FailedPiece &failed)
+QString reason(const Ddb::PieceOutcome &failed)
 {
     using Ddb::PieceFailure;
     QString text;
@@ -36,11 +36,14 @@ QString reason(const Ddb::FailedPiece &failed)
         text = QStringLiteral("a different file has its name, not an earlier piece of this "
                               "recording");
         break;
-    case PieceFailure::ChangedMeanwhile:
-        text = QStringLiteral("its name was taken, or its file changed, while it was written");
+    case PieceFailure::Unreadable:
+        text = systemError(QStringLiteral("the file under its name could not be read"),
+                           failed.error);
         break;
-    case PieceFailure::DiskRefused:
-        text = systemError(QStringLiteral("the disk refused it"), failed.error);
+    case PieceFailure::NotWritten:
+        text = failed.error.cause == System::Cause::ChangedMeanwhile
+                ? QStringLiteral("its name was taken, or its file changed, while it was written")
+                : systemError(QStringLiteral("the disk refused it"), failed.error);
         break;
     case PieceFailure::NoFrames:
         text = QStringLiteral("not written: the recording holds none of its frames");
@@ -60,10 +63,10 @@ QString reason(const Ddb::FailedPiece &failed)
     return text;
 }
 
-bool failedAlike(const Ddb::FailedPiece &a, const Ddb::FailedPiece &b)
+bool failedAlike(const Ddb::PieceOutcome &a, const Ddb::PieceOutcome &b)
 {
-    return a.failure == b.failure && a.error == b.error && a.leftover.isEmpty()
-            && b.leftover.isEmpty();
+    return a.failure == b.failure && a.error.cause == b.error.cause && a.error.text == b.error.text
+            && a.leftover.isEmpty() && b.leftover.isEmpty();
 }
 
 // Consecutive numbers as ranges: "run_6.ddb to run_10.ddb, run_12.ddb".
@@ -84,10 +87,6 @@ QString nameRanges(const QVector<quint32> &numbers, const QString &fileName)
     return ranges.join(QStringLiteral(", "));
 }
 
-} // namespace
-
-namespace SplitReport {
-
 QString refusal(const Ddb::PiecePlan &plan)
 {
     switch (plan.status()) {
@@ -106,7 +105,7 @@ QString refusal(const Ddb::PiecePlan &plan)
 QStringList problems(const Ddb::SplitOutcome &outcome)
 {
     QStringList lines;
-    if (outcome.folderError != 0)
+    if (outcome.folderError)
         lines << systemError(QStringLiteral("Refused: the recording's folder cannot be opened"),
                              outcome.folderError);
     if (outcome.busy)
@@ -116,16 +115,16 @@ QStringList problems(const Ddb::SplitOutcome &outcome)
         int last = first;
         while (last + 1 < failures.size()
                && failures.at(last + 1).number == failures.at(last).number + 1
-               && failedAlike(failures.at(last + 1), failures.at(first)))
+               && failedAlike(failures.at(last + 1).outcome, failures.at(first).outcome))
             ++last;
         lines << (last == first ? QStringLiteral("Piece %1: %2").arg(failures.at(first).number)
                                 : QStringLiteral("Pieces %1 to %2: %3")
                                           .arg(failures.at(first).number)
                                           .arg(failures.at(last).number))
-                         .arg(reason(failures.at(first)));
+                         .arg(reason(failures.at(first).outcome));
         first = last + 1;
     }
-    if (outcome.folderSyncError != 0)
+    if (outcome.folderSyncError)
         lines << systemError(QStringLiteral("The folder's new names were not flushed to disk"),
                              outcome.folderSyncError);
     return lines;
@@ -151,6 +150,23 @@ QString stalePieces(const Ddb::SplitOutcome &outcome, const QString &fileName)
         return QString();
     return QStringLiteral("Left from an earlier split: %1")
             .arg(nameRanges(outcome.stalePieces, fileName));
+}
+
+} // namespace
+
+namespace SplitReport {
+
+QStringList lines(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
+                  const QString &folder, const QString &fileName)
+{
+    if (plan.status() != Ddb::PiecePlan::Status::Ready)
+        return { refusal(plan) };
+    QStringList lines
+            = outcome.succeeded() ? summary(outcome, folder, fileName) : problems(outcome);
+    const QString stale = stalePieces(outcome, fileName);
+    if (!stale.isEmpty())
+        lines << stale;
+    return lines;
 }
 
 QString toolTip(const QStringList &lines)

@@ -15,13 +15,10 @@
 // pieces left beside the new ones.
 namespace SplitReport {
 
-QString refusal(const Ddb::PiecePlan &plan);
-QStringList problems(const Ddb::SplitOutcome &outcome);
-// "3 pieces written: run_1.ddb to run_3.ddb", then the folder they are in.
-QStringList summary(const Ddb::SplitOutcome &outcome, const QString &folder,
-                    const QString &fileName);
-// "Left from an earlier split: run_6.ddb to run_10.ddb, run_12.ddb"; empty when none are.
-QString stalePieces(const Ddb::SplitOutcome &outcome, const QString &fileName);
+// Every line of the report on a split of `fileName` in `folder`: the refusal of a plan that is
+// not Ready, else what the split wrote, or why it failed, and the earlier pieces it left.
+QStringList lines(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
+                  const QString &folder, const QString &fileName);
 // The first twenty lines, and how many more there are, as tooltip text that shows any name
 // exactly as it is.
 QString toolTip(const QStringList &lines);

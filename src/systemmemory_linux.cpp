@@ -4,6 +4,8 @@
 // Memory on Linux: what /proc and the memory cgroups tell; buffers populated in one call.
 #include "systemmemory.h"
 
+#include "memorygroups.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 

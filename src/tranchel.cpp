@@ -7,6 +7,7 @@
 #include "piecewriter.h"
 #include "recordingfile.h"
 #include "splitreport.h"
+#include "systemmemory.h"
 
 #include <QAction>
 #include <QApplication>
@@ -141,8 +142,8 @@ void Tranchel::onOpenFilesButtonClicked()
 
     const WaitCursor waitCursor;
     std::optional<Ddb::Header> loadedHeader;
-    if (!path.isEmpty()
-        && Ddb::readRecording(path, recordingBytes, recordingSource) == Ddb::ReadResult::Loaded)
+    if (System::readRecording(path, recordingBytes, recordingSource, System::availableMemory())
+        == System::ReadResult::Loaded)
         loadedHeader = Ddb::readHeader(recordingBytes);
     if (!loadedHeader) {
         releaseRecording();
@@ -180,30 +181,21 @@ bool Tranchel::splitRecording(QStringList &report)
     if (recordingBytes.isEmpty())
         return true;
     const Ddb::PiecePlan plan(header, minutes, recordingBytes.size());
-    if (plan.status() == Ddb::PiecePlan::Status::NoFrequency) {
-        report << SplitReport::refusal(plan);
-        return false;
+    Ddb::SplitOutcome outcome;
+    if (plan.status() != Ddb::PiecePlan::Status::NoFrequency) {
+        qDebug() << plan.pieceCount();
+        qDebug() << header.frequency;
+        qDebug() << header.channels;
+        qDebug() << header.samples;
     }
-    qDebug() << plan.pieceCount();
-    qDebug() << header.frequency;
-    qDebug() << header.channels;
-    qDebug() << header.samples;
-    if (plan.status() != Ddb::PiecePlan::Status::Ready) {
-        report << SplitReport::refusal(plan);
-        return false;
+    if (plan.status() == Ddb::PiecePlan::Status::Ready) {
+        const WaitCursor waitCursor;
+        outcome = Ddb::writePieces(recordingBytes, recordingSource, plan);
     }
-
-    const WaitCursor waitCursor;
-    const Ddb::SplitOutcome outcome = Ddb::writePieces(recordingBytes, recordingSource, plan);
     header.samples = 0; // every frame is in a piece or in a skipped one
-    const QString fileName = recordingSource.fileName();
-    report << (outcome.succeeded()
-                       ? SplitReport::summary(outcome, recordingSource.folderPath(), fileName)
-                       : SplitReport::problems(outcome));
-    const QString stale = SplitReport::stalePieces(outcome, fileName);
-    if (!stale.isEmpty())
-        report << stale;
-    return outcome.succeeded();
+    report = SplitReport::lines(plan, outcome, recordingSource.folderPath(),
+                                recordingSource.fileName());
+    return plan.status() == Ddb::PiecePlan::Status::Ready && outcome.succeeded();
 }
 
 // 250 x 250 where every line fits, larger where a large font needs more: measured once, with
@@ -263,8 +255,7 @@ void Tranchel::showIdle(const QString &status)
 
 void Tranchel::showRecording()
 {
-    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-    nameLabel->setText(field("Name", elidedName(name).toHtmlEscaped()));
+    nameLabel->setText(field("Name", elidedName(recordingSource.fileName()).toHtmlEscaped()));
     nameLabel->setToolTip(Qt::convertFromPlainText(path, Qt::WhiteSpaceNoWrap));
     dateLabel->setText(
             field("Date", header.timeStamp().toString(QStringLiteral("yyyy.MM.dd hh:mm:ss"))));

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "ddbheader.h"
-#include "recordingfile.h"
+#include "recordingsource.h"
 
 #include <QByteArray>
 #include <QString>

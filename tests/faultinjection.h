@@ -45,11 +45,11 @@ public:
     // the next call only.
     void enable(const QString &fault) const
     {
-        const QStringList parts = fault.split(QLatin1Char(':'));
+        const QStringList parts = fault.split(':');
         const QByteArray point = parts.value(1).toLatin1();
         const int error = errorNumber(parts.value(2));
-        const bool once = parts.value(3) == QLatin1String("once");
-        if (parts.value(0) == QLatin1String("fiu"))
+        const bool once = parts.value(3) == "once";
+        if (parts.value(0) == "fiu")
             m_fiuEnable(point.constData(), 1, reinterpret_cast<void *>(qintptr(error)), once);
         else
             m_shimFail(point.constData(), error, once ? 1 : -1);
@@ -58,8 +58,8 @@ public:
     void disable(const QStringList &faults)
     {
         for (const QString &fault : faults) {
-            if (fault.startsWith(QLatin1String("fiu:")))
-                m_fiuDisable(fault.section(QLatin1Char(':'), 1, 1).toLatin1().constData());
+            if (fault.startsWith("fiu:"))
+                m_fiuDisable(fault.section(':', 1, 1).toLatin1().constData());
         }
         m_shimReset();
         s_hook = nullptr;
@@ -77,10 +77,10 @@ private:
     static int errorNumber(const QString &name)
     {
         static const QHash<QString, int> numbers {
-            { QStringLiteral("EIO"), EIO },       { QStringLiteral("ENOSPC"), ENOSPC },
-            { QStringLiteral("EACCES"), EACCES }, { QStringLiteral("EOPNOTSUPP"), EOPNOTSUPP },
-            { QStringLiteral("EINVAL"), EINVAL }, { QStringLiteral("EPERM"), EPERM },
-            { QStringLiteral("ENOSYS"), ENOSYS },
+            { "EIO", EIO },       { "ENOSPC", ENOSPC },
+            { "EACCES", EACCES }, { "EOPNOTSUPP", EOPNOTSUPP },
+            { "EINVAL", EINVAL }, { "EPERM", EPERM },
+            { "ENOSYS", ENOSYS },
         };
         return numbers.value(name, 0);
     }

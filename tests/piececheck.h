@@ -19,8 +19,8 @@
 // the hour that a daylight-saving change skips.
 inline QDateTime wallClock(const QString &text)
 {
-    return QDateTime(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")),
-                     QTime::fromString(text.mid(11), QStringLiteral("hh:mm:ss")), Qt::UTC);
+    return QDateTime(QDate::fromString(text.left(10), "yyyy-MM-dd"),
+                     QTime::fromString(text.mid(11), "hh:mm:ss"), Qt::UTC);
 }
 
 // A synthetic recording whose header claims all its frames.
@@ -32,6 +32,19 @@ inline QByteArray makeRecording(int channels, int frequency, qint64 frames, cons
     recording.frames = frames;
     recording.start = wallClock(start);
     return recording.bytes();
+}
+
+// The recording most rows split: 3 channels at 2 Hz, 300 frames from 10:00:00, which 1-minute
+// pieces cut into threePieces().
+inline QByteArray threePieceRecording()
+{
+    return makeRecording(3, 2, 300, "2024-05-06 10:00:00");
+}
+
+inline QStringList threePieces()
+{
+    return { "0:120:2024-05-06 10:01:00", "120:120:2024-05-06 10:02:00",
+             "240:60:2024-05-06 10:02:30" };
 }
 
 struct Stamp
@@ -87,12 +100,12 @@ inline QStringList entriesOf(const QString &folder)
 // of its first source frame, its frame count and its stamp.
 inline QByteArray expectedPiece(const QByteArray &source, const QString &description, int channels)
 {
-    const QStringList parts = description.split(QLatin1Char(':'));
+    const QStringList parts = description.split(':');
     const qint64 first = parts.value(0).toLongLong();
     const quint32 frames = parts.value(1).toUInt();
-    const QStringList stamp = parts.mid(2).join(QLatin1Char(':')).split(QLatin1Char(' '));
-    const QStringList date = stamp.value(0).split(QLatin1Char('-'));
-    const QStringList time = stamp.value(1).split(QLatin1Char(':'));
+    const QStringList stamp = parts.mid(2).join(':').split(' ');
+    const QStringList date = stamp.value(0).split('-');
+    const QStringList time = stamp.value(1).split(':');
     const Stamp fields { date.value(0).toInt(), date.value(1).toInt(), date.value(2).toInt(),
                          time.value(0).toInt(), time.value(1).toInt(), time.value(2).toInt() };
     const qint64 frameSize = qint64(channels) * 4;

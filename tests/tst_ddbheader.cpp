@@ -127,16 +127,13 @@ void TestDdbHeader::shouldBuildZoneFreeTimeStamp_data()
     QTest::addColumn<QString>("shown");
 
     QTest::newRow("year 0") << headerWith({ 2000, 12, 5, 14, 26, 3 }, 1, 1, 1)
-                            << QStringLiteral("2000.12.05 14:26:03");
+                            << "2000.12.05 14:26:03";
     QTest::newRow("inside the spring-forward gap of central Europe")
-            << headerWith({ 2024, 3, 31, 2, 30, 0 }, 1, 1, 1)
-            << QStringLiteral("2024.03.31 02:30:00");
+            << headerWith({ 2024, 3, 31, 2, 30, 0 }, 1, 1, 1) << "2024.03.31 02:30:00";
     QTest::newRow("inside the repeated autumn hour")
-            << headerWith({ 2024, 10, 27, 2, 30, 0 }, 1, 1, 1)
-            << QStringLiteral("2024.10.27 02:30:00");
+            << headerWith({ 2024, 10, 27, 2, 30, 0 }, 1, 1, 1) << "2024.10.27 02:30:00";
     QTest::newRow("stored year 65436 is the leap year 67436")
-            << headerWith({ 2000 + 65436, 2, 29, 0, 0, 0 }, 1, 1, 1)
-            << QStringLiteral("67436.02.29 00:00:00");
+            << headerWith({ 2000 + 65436, 2, 29, 0, 0, 0 }, 1, 1, 1) << "67436.02.29 00:00:00";
     QTest::newRow("month 13 is no date")
             << headerWith({ 2024, 13, 1, 0, 0, 0 }, 1, 1, 1) << QString();
     QTest::newRow("hour 24 is no time")
@@ -149,7 +146,7 @@ void TestDdbHeader::shouldBuildZoneFreeTimeStamp()
     QFETCH(QString, shown);
     const QDateTime stamp = Ddb::readHeader(bytes)->timeStamp();
     QCOMPARE(stamp.isValid(), !shown.isEmpty());
-    QCOMPARE(stamp.toString(QStringLiteral("yyyy.MM.dd hh:mm:ss")), shown);
+    QCOMPARE(stamp.toString("yyyy.MM.dd hh:mm:ss"), shown);
 }
 
 void TestDdbHeader::shouldStampOnlyTheStampAndCount_data()

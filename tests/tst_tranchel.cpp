@@ -6,9 +6,11 @@
 #include "dialogdriver.h"
 #include "faultinjection.h"
 #include "piececheck.h"
+#include "piecesteps.h"
 #include "splitreport.h"
 #include "syntheticrecording.h"
 
+#include <QAccessible>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMetaMethod>
@@ -46,14 +48,13 @@ void collectDebugLines(QtMsgType type, const QMessageLogContext &context, const 
 
 QStringList idleTexts()
 {
-    return { QStringLiteral("<b>Name:</b> -"), QStringLiteral("<b>Date:</b> -"),
-             QStringLiteral("<b>Frequency:</b> -"), QStringLiteral("<b>Channels:</b> -"),
-             QStringLiteral("<b>Samples:</b> -") };
+    return { "<b>Name:</b> -", "<b>Date:</b> -", "<b>Frequency:</b> -", "<b>Channels:</b> -",
+             "<b>Samples:</b> -" };
 }
 
 QFont pinnedFont()
 {
-    return QFont(QStringLiteral("DejaVu Sans"), 9);
+    return QFont("DejaVu Sans", 9);
 }
 
 // A tooltip as its reader sees it.
@@ -64,11 +65,15 @@ QString plain(const QString &toolTip)
     return toolTip.isEmpty() ? QString() : document.toPlainText();
 }
 
-Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure, int error = 0,
+Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure,
+                        const System::Error &error = System::Error(),
                         const QString &leftover = QString())
 {
-    return { number, failure, error, leftover };
+    return { number, { failure, error, leftover } };
 }
+
+const System::Error diskFull { System::Cause::DiskFull, "No space left on device" };
+const System::Error inputOutput { System::Cause::InputOutput, "Input/output error" };
 
 } // namespace
 
@@ -201,7 +206,7 @@ void TestTranchel::verifyEveryTextFits() const
             continue;
         const QSize hint = control->sizeHint();
         QVERIFY2(window->rect().contains(control->geometry()),
-                 qPrintable(control->objectName() + QStringLiteral(" lies outside the window")));
+                 qPrintable(control->objectName() + " lies outside the window"));
         QVERIFY2(hint.width() <= control->width() && hint.height() <= control->height(),
                  qPrintable(QStringLiteral("%1 needs %2 x %3, has %4 x %5")
                                     .arg(control->objectName())
@@ -236,7 +241,16 @@ void TestTranchel::shouldBeIdleAtStart()
     QCOMPARE(window->maximumSize(), QSize(250, 250));
     auto *dialog = window->findChild<QFileDialog *>();
     QVERIFY(dialog && !dialog->isVisible());
-    QCOMPARE(dialog->nameFilters(), QStringList { QStringLiteral("DDB file (*.ddb)") });
+    QCOMPARE(dialog->nameFilters(), QStringList { "DDB file (*.ddb)" });
+    // What assistive technology is told of each control, on every platform's build.
+    const std::pair<const char *, const char *> names[] = { { "openButton", "Open file" },
+                                                            { "nameLabel", "Name: -" },
+                                                            { "minutesSpin", "Minutes per piece" },
+                                                            { "splitButton", "Split file" } };
+    for (const auto &[object, name] : names)
+        QCOMPARE(QAccessible::queryAccessibleInterface(child<QWidget>(object))
+                         ->text(QAccessible::Name),
+                 QLatin1String(name));
 }
 
 void TestTranchel::shouldDeclareItsSlotsInOrder()
@@ -265,49 +279,46 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     Ddb::SplitOutcome reasons;
     const PieceFailure each[] = { PieceFailure::NotARegularFile, PieceFailure::LinkInTheWay,
                                   PieceFailure::IsTheRecording,  PieceFailure::WriteProtected,
-                                  PieceFailure::DifferentFile,   PieceFailure::ChangedMeanwhile,
-                                  PieceFailure::DiskRefused,     PieceFailure::NoFrames,
+                                  PieceFailure::DifferentFile,   PieceFailure::NotWritten,
+                                  PieceFailure::NotWritten,      PieceFailure::NoFrames,
                                   PieceFailure::FewerFrames,     PieceFailure::StampTooLate };
     for (int i = 0; i < 10; ++i)
-        reasons.failures << failed(quint32(2 * i + 1), each[i], i == 6 ? ENOSPC : 0);
-    reasons.failures << failed(21, PieceFailure::DiskRefused, EIO,
-                               QStringLiteral(".tranchel-1.tmp"));
+        reasons.failures << failed(quint32(2 * i + 1), each[i],
+                                   i == 5 ? System::errorOf(System::Cause::ChangedMeanwhile)
+                                           : i == 6 ? diskFull
+                                                    : System::Error());
+    reasons.failures << failed(21, PieceFailure::NotWritten, inputOutput, ".tranchel-1.tmp");
     QTest::newRow("each reason in its words")
             << reasons
             << QStringList {
-                   QStringLiteral("Piece 1: a folder or special file has its name"),
-                   QStringLiteral("Piece 3: a link has its name"),
-                   QStringLiteral("Piece 5: its name is the recording itself"),
-                   QStringLiteral("Piece 7: the file under its name is write-protected or not "
-                                  "this user's to write"),
-                   QStringLiteral("Piece 9: a different file has its name, not an earlier piece "
-                                  "of this recording"),
-                   QStringLiteral("Piece 11: its name was taken, or its file changed, while it "
-                                  "was written"),
-                   QStringLiteral("Piece 13: the disk refused it (%1)")
-                           .arg(qt_error_string(ENOSPC)),
-                   QStringLiteral("Piece 15: not written: the recording holds none of its frames"),
-                   QStringLiteral("Piece 17: holds fewer frames than the header claimed"),
-                   QStringLiteral("Piece 19: not written: its stamp is after the year 67535"),
-                   QStringLiteral("Piece 21: the disk refused it (%1); its temporary file "
-                                  ".tranchel-1.tmp could not be removed")
-                           .arg(qt_error_string(EIO))
+                   "Piece 1: a folder or special file has its name",
+                   "Piece 3: a link has its name",
+                   "Piece 5: its name is the recording itself",
+                   "Piece 7: the file under its name is write-protected or not "
+                   "this user's to write",
+                   "Piece 9: a different file has its name, not an earlier piece "
+                   "of this recording",
+                   "Piece 11: its name was taken, or its file changed, while it "
+                   "was written",
+                   "Piece 13: the disk refused it (No space left on device)",
+                   "Piece 15: not written: the recording holds none of its frames",
+                   "Piece 17: holds fewer frames than the header claimed",
+                   "Piece 19: not written: its stamp is after the year 67535",
+                   "Piece 21: the disk refused it (Input/output error); its temporary file "
+                   ".tranchel-1.tmp could not be removed"
                };
     Ddb::SplitOutcome runs;
-    runs.failures << failed(2, PieceFailure::DiskRefused, ENOSPC)
-                  << failed(3, PieceFailure::DiskRefused, ENOSPC)
-                  << failed(4, PieceFailure::DiskRefused, ENOSPC)
-                  << failed(5, PieceFailure::DiskRefused, EIO) << failed(6, PieceFailure::NoFrames)
-                  << failed(8, PieceFailure::NoFrames);
+    runs.failures << failed(2, PieceFailure::NotWritten, diskFull)
+                  << failed(3, PieceFailure::NotWritten, diskFull)
+                  << failed(4, PieceFailure::NotWritten, diskFull)
+                  << failed(5, PieceFailure::NotWritten, inputOutput)
+                  << failed(6, PieceFailure::NoFrames) << failed(8, PieceFailure::NoFrames);
     QTest::newRow("a line for each run of pieces that failed alike")
             << runs
-            << QStringList {
-                   QStringLiteral("Pieces 2 to 4: the disk refused it (%1)")
-                           .arg(qt_error_string(ENOSPC)),
-                   QStringLiteral("Piece 5: the disk refused it (%1)").arg(qt_error_string(EIO)),
-                   QStringLiteral("Piece 6: not written: the recording holds none of its frames"),
-                   QStringLiteral("Piece 8: not written: the recording holds none of its frames")
-               };
+            << QStringList { "Pieces 2 to 4: the disk refused it (No space left on device)",
+                             "Piece 5: the disk refused it (Input/output error)",
+                             "Piece 6: not written: the recording holds none of its frames",
+                             "Piece 8: not written: the recording holds none of its frames" };
     for (const int count : { 20, 21, 22 }) {
         Ddb::SplitOutcome many;
         QStringList lines;
@@ -328,11 +339,11 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
         QTest::addRow("%d lines", count) << many << lines;
     }
     Ddb::SplitOutcome folder;
-    folder.folderError = EACCES;
+    folder.folderError = { System::Cause::Permission, "Permission denied" };
     QTest::newRow("a folder that cannot be held")
             << folder
-            << QStringList { QStringLiteral("Refused: the recording's folder cannot be opened (%1)")
-                                     .arg(qt_error_string(EACCES)) };
+            << QStringList { "Refused: the recording's folder cannot be opened (Permission "
+                             "denied)" };
     Ddb::SplitOutcome busy;
     busy.busy = true;
     QTest::newRow("another split running")
@@ -341,82 +352,58 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                        "Refused: another split of this recording is running") };
     Ddb::SplitOutcome unsynced;
     unsynced.written = 2;
-    unsynced.folderSyncError = EIO;
+    unsynced.folderSyncError = inputOutput;
     unsynced.stalePieces = { 4, 5, 6, 8 };
     QTest::newRow("an unflushed folder, and earlier pieces left")
             << unsynced
-            << QStringList { QStringLiteral("The folder's new names were not flushed to disk (%1)")
-                                     .arg(qt_error_string(EIO)),
-                             QStringLiteral("Left from an earlier split: run_4.ddb to run_6.ddb, "
-                                            "run_8.ddb") };
+            << QStringList { "The folder's new names were not flushed to disk (Input/output error)",
+                             "Left from an earlier split: run_4.ddb to run_6.ddb, "
+                             "run_8.ddb" };
     Ddb::SplitOutcome one;
     one.written = 1;
     QTest::newRow("one piece, in a folder named like markup")
-            << one
-            << QStringList { QStringLiteral("1 piece written: run_1.ddb"),
-                             QStringLiteral("In /d<b>&amp;") };
+            << one << QStringList { "1 piece written: run_1.ddb", "In /d<b>&amp;" };
     Ddb::SplitOutcome three;
     three.written = 3;
     three.stalePieces = { 5 };
     QTest::newRow("three pieces and one left")
             << three
-            << QStringList { QStringLiteral("3 pieces written: run_1.ddb to run_3.ddb"),
-                             QStringLiteral("In /d<b>&amp;"),
-                             QStringLiteral("Left from an earlier split: run_5.ddb") };
+            << QStringList { "3 pieces written: run_1.ddb to run_3.ddb", "In /d<b>&amp;",
+                             "Left from an earlier split: run_5.ddb" };
 }
 
 void TestTranchel::shouldPhraseWhatASplitDid()
 {
     QFETCH(Ddb::SplitOutcome, outcome);
     QFETCH(QStringList, lines);
-    const QString name = QStringLiteral("run.ddb");
-    QStringList report = outcome.succeeded()
-            ? SplitReport::summary(outcome, QStringLiteral("/d<b>&amp;"), name)
-            : SplitReport::problems(outcome);
-    if (!outcome.stalePieces.isEmpty())
-        report << SplitReport::stalePieces(outcome, name);
-    QCOMPARE(plain(SplitReport::toolTip(report)).split(QLatin1Char('\n')), lines);
+    const QByteArray recording = threePieceRecording();
+    const Ddb::PiecePlan plan(*Ddb::readHeader(recording), 1, recording.size());
+    const QStringList report = SplitReport::lines(plan, outcome, "/d<b>&amp;", "run.ddb");
+    QCOMPARE(plain(SplitReport::toolTip(report)).split('\n'), lines);
 }
 
 void TestTranchel::shouldSayWhatASplitWrote_data()
 {
     QTest::addColumn<QString>("folder");
-    QTest::addColumn<QStringList>(
-            "earlier"); // under run_1.ddb, ...: "ro:" read-only, "x": no piece
+    QTest::addColumn<QStringList>("earlier"); // pieces planted under run_1.ddb, ...
     QTest::addColumn<int>("minutes");
     QTest::addColumn<QStringList>("lines"); // %1: the folder
 
-    const QString in = QStringLiteral("In %1");
+    const QString in = "In %1";
 #if defined(Q_OS_WIN)
-    const QString markupFolder = QStringLiteral("R&amp;D"); // Windows names hold no < or >
+    const QString markupFolder = "R&amp;D"; // Windows names hold no < or >
 #else
-    const QString markupFolder = QStringLiteral("a<b>&amp;");
+    const QString markupFolder = "a<b>&amp;";
 #endif
-    QTest::newRow("three pieces")
-            << "work" << QStringList() << 1
-            << QStringList { QStringLiteral("3 pieces written: run_1.ddb to run_3.ddb"), in };
+    QTest::newRow("three pieces") << "work" << QStringList() << 1
+                                  << QStringList { "3 pieces written: run_1.ddb to run_3.ddb", in };
     QTest::newRow("one piece, in a folder named like markup")
             << markupFolder << QStringList() << 3
-            << QStringList { QStringLiteral("1 piece written: run_1.ddb"), in };
-    const QStringList minutePieces { QStringLiteral("0:120:2024-05-06 10:01:00"),
-                                     QStringLiteral("120:120:2024-05-06 10:02:00"),
-                                     QStringLiteral("240:60:2024-05-06 10:02:30") };
+            << QStringList { "1 piece written: run_1.ddb", in };
     QTest::newRow("pieces left from a split into more")
-            << "work" << minutePieces << 3
-            << QStringList { QStringLiteral("1 piece written: run_1.ddb"), in,
-                             QStringLiteral("Left from an earlier split: run_2.ddb to run_3.ddb") };
-    QTest::newRow("another file among them is not named")
-            << "work" << QStringList { QString(), QStringLiteral("x"), minutePieces.at(2) } << 3
-            << QStringList { QStringLiteral("1 piece written: run_1.ddb"), in,
-                             QStringLiteral("Left from an earlier split: run_3.ddb") };
-    QTest::newRow("the first free name ends the search")
-            << "work" << QStringList { QString(), QString(), minutePieces.at(2) } << 3
-            << QStringList { QStringLiteral("1 piece written: run_1.ddb"), in };
-    QTest::newRow("an earlier piece kept under a name of this split")
-            << "work" << QStringList { QString(), QStringLiteral("ro:") + minutePieces.at(1) } << 1
-            << QStringList { QStringLiteral("Piece 2: the file under its name is write-protected "
-                                            "or not this user's to write"),
-                             QStringLiteral("Left from an earlier split: run_2.ddb") };
+            << "work" << threePieces() << 3
+            << QStringList { "1 piece written: run_1.ddb", in,
+                             "Left from an earlier split: run_2.ddb to run_3.ddb" };
 }
 
 void TestTranchel::shouldSayWhatASplitWrote()
@@ -426,25 +413,15 @@ void TestTranchel::shouldSayWhatASplitWrote()
     QFETCH(int, minutes);
     QFETCH(QStringList, lines);
 
-    const QByteArray source = makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
-    const QString path = write(folder + QStringLiteral("/run.ddb"), source);
-    for (int i = 0; i < earlier.size(); ++i) {
-        const QString name = folder + QStringLiteral("/run_%1.ddb").arg(i + 1);
-        const QString what = earlier.at(i);
-        if (what == QLatin1String("x"))
-            write(name, "x");
-        else if (!what.isEmpty())
-            write(name,
-                  expectedPiece(source, what.startsWith(QLatin1String("ro:")) ? what.mid(3) : what,
-                                3));
-        if (what.startsWith(QLatin1String("ro:")))
-            QVERIFY(QFile::setPermissions(dir->filePath(name), QFile::ReadOwner));
-    }
+    const QByteArray source = threePieceRecording();
+    const QString path = write(folder + "/run.ddb", source);
+    for (int i = 0; i < earlier.size(); ++i)
+        write(folder + QString("/run_%1.ddb").arg(i + 1), expectedPiece(source, earlier.at(i), 3));
     open(path);
     child<QSpinBox>("minutesSpin")->setValue(minutes);
     split();
     QCOMPARE(plain(child<QLabel>("statusLabel")->toolTip()),
-             lines.join(QLatin1Char('\n')).replace(QLatin1String("%1"), QFileInfo(path).path()));
+             lines.join('\n').replace("%1", QFileInfo(path).path()));
 }
 
 void TestTranchel::shouldSayWhereTheFileDiffersFromItsHeader_data()
@@ -452,11 +429,10 @@ void TestTranchel::shouldSayWhereTheFileDiffersFromItsHeader_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("toolTip");
 
-    const QByteArray full = makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
+    const QByteArray full = threePieceRecording();
     QTest::newRow("every counted frame and no more") << full << QString();
     QTest::newRow("fewer frames than counted")
-            << withField(makeRecording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300,
-                         4)
+            << withField(makeRecording(3, 2, 150, "2024-05-06 10:00:00"), 66, 300, 4)
             << "The file holds only 150 whole frames: the split will fail";
     QTest::newRow("the last frame cut short")
             << full.left(full.size() - 5)
@@ -466,8 +442,8 @@ void TestTranchel::shouldSayWhereTheFileDiffersFromItsHeader_data()
     QTest::newRow("frames after the counted ones")
             << withField(full, 66, 280, 4)
             << "20 more whole frames follow the counted ones: they will be in no piece";
-    QTest::newRow("no channels") << withField(
-            makeRecording(0, 2, 0, QStringLiteral("2024-05-06 10:00:00")), 66, 300, 4)
+    QTest::newRow("no channels") << withField(makeRecording(0, 2, 0, "2024-05-06 10:00:00"), 66,
+                                              300, 4)
                                  << QString();
 }
 
@@ -475,7 +451,7 @@ void TestTranchel::shouldSayWhereTheFileDiffersFromItsHeader()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, toolTip);
-    open(write(QStringLiteral("run.ddb"), content));
+    open(write("run.ddb", content));
     QCOMPARE(child<QLabel>("samplesLabel")->toolTip(), toolTip);
     cancelOpen();
     QCOMPARE(child<QLabel>("samplesLabel")->toolTip(), QString());
@@ -497,9 +473,8 @@ void TestTranchel::shouldAnswerThePlatformsKeys()
     QFETCH(QString, effect);
     if (QKeySequence::keyBindings(key).isEmpty())
         QSKIP("this platform has no such key");
-    const QString path = write(QStringLiteral("run.ddb"),
-                               makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00")));
-    if (effect == QLatin1String("opens")) {
+    const QString path = write("run.ddb", threePieceRecording());
+    if (effect == "opens") {
         openThroughDialog(*window, path, {},
                           [this, key] { QTest::keySequence(window.get(), key); });
         QVERIFY(isLoaded());
@@ -510,86 +485,33 @@ void TestTranchel::shouldAnswerThePlatformsKeys()
     QApplication::setActiveWindow(window.get());
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     QTest::keySequence(window.get(), key);
-    QCOMPARE(window->isVisible(), effect == QLatin1String("nothing"));
+    QCOMPARE(window->isVisible(), effect == "nothing");
     QVERIFY(isLoaded());
-    QCOMPARE(entriesOf(dir->path()), QStringList { QStringLiteral("run.ddb") });
+    QCOMPARE(entriesOf(dir->path()), QStringList { "run.ddb" });
 }
 
 void TestTranchel::shouldShowTheHeader_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QStringList>("texts"); // name, date and samples; frequency 2, 3 channels
 
-    const QByteArray base = makeRecording(3, 2, 300, QStringLiteral("2000-12-05 14:26:03"));
-    QTest::newRow("stored year 0")
-            << QStringLiteral("run.ddb") << base
-            << QStringList { QStringLiteral("<b>Name:</b> run.ddb"),
-                             QStringLiteral("<b>Date:</b> 2000.12.05 14:26:03"),
-                             QStringLiteral("<b>Frequency:</b> 2"),
-                             QStringLiteral("<b>Channels:</b> 3"),
-                             QStringLiteral("<b>Samples:</b> 300") };
+    const QByteArray base = makeRecording(3, 2, 300, "2000-12-05 14:26:03");
+    const QString date = "2000.12.05 14:26:03";
+    QTest::newRow("stored year 0") << "run.ddb" << base << QStringList { "run.ddb", date, "300" };
     QTest::newRow("samples with the top bit set")
-            << QStringLiteral("big.ddb") << withField(base, 66, 0x80000001u, 4)
-            << QStringList { QStringLiteral("<b>Name:</b> big.ddb"),
-                             QStringLiteral("<b>Date:</b> 2000.12.05 14:26:03"),
-                             QStringLiteral("<b>Frequency:</b> 2"),
-                             QStringLiteral("<b>Channels:</b> 3"),
-                             QStringLiteral("<b>Samples:</b> 2147483649") };
-    // On Windows a name with a drive letter is a path of its own, not one inside the test's folder.
-    QTest::newRow("a folder with a drive letter shows just the name")
-#if defined(Q_OS_WIN)
-            << QStringLiteral("C/data/run.ddb") << base
-#else
-            << QStringLiteral("C:/data/run.ddb") << base
-#endif
-            << QStringList { QStringLiteral("<b>Name:</b> run.ddb"),
-                             QStringLiteral("<b>Date:</b> 2000.12.05 14:26:03"),
-                             QStringLiteral("<b>Frequency:</b> 2"),
-                             QStringLiteral("<b>Channels:</b> 3"),
-                             QStringLiteral("<b>Samples:</b> 300") };
-    QTest::newRow("markup in a name shows as typed")
+            << "big.ddb" << withField(base, 66, 0x80000001u, 4)
+            << QStringList { "big.ddb", date, "2147483649" };
 #if defined(Q_OS_WIN) // Windows names hold no < or >
-            << QStringLiteral("a&amp;.ddb") << base << QStringList
-    {
-        QStringLiteral("<b>Name:</b> a&amp;amp;.ddb"),
+    QTest::newRow("markup in a name shows as typed")
+            << "a&amp;.ddb" << base << QStringList { "a&amp;amp;.ddb", date, "300" };
 #else
-            << QStringLiteral("a<b>&amp;.ddb") << base
-            << QStringList {
-                   QStringLiteral("<b>Name:</b> a&lt;b&gt;&amp;amp;.ddb"),
+    QTest::newRow("markup in a name shows as typed")
+            << "a<b>&amp;.ddb" << base << QStringList { "a&lt;b&gt;&amp;amp;.ddb", date, "300" };
 #endif
-                QStringLiteral("<b>Date:</b> 2000.12.05 14:26:03"),
-                QStringLiteral("<b>Frequency:</b> 2"), QStringLiteral("<b>Channels:</b> 3"),
-                QStringLiteral("<b>Samples:</b> 300")
-    };
-    QTest::newRow("a stamp in the spring-forward gap of central Europe")
-            << QStringLiteral("gap.ddb")
-            << makeRecording(32, 500, 10, QStringLiteral("2024-03-31 02:30:00"))
-            << QStringList { QStringLiteral("<b>Name:</b> gap.ddb"),
-                             QStringLiteral("<b>Date:</b> 2024.03.31 02:30:00"),
-                             QStringLiteral("<b>Frequency:</b> 500"),
-                             QStringLiteral("<b>Channels:</b> 32"),
-                             QStringLiteral("<b>Samples:</b> 10") };
-    QTest::newRow("the largest stored year")
-            << QStringLiteral("far.ddb") << withField(base, 44, 65535, 2)
-            << QStringList { QStringLiteral("<b>Name:</b> far.ddb"),
-                             QStringLiteral("<b>Date:</b> 67535.12.05 14:26:03"),
-                             QStringLiteral("<b>Frequency:</b> 2"),
-                             QStringLiteral("<b>Channels:</b> 3"),
-                             QStringLiteral("<b>Samples:</b> 300") };
-    QTest::newRow("a file of 70 bytes")
-            << QStringLiteral("fields.ddb") << base.left(70)
-            << QStringList { QStringLiteral("<b>Name:</b> fields.ddb"),
-                             QStringLiteral("<b>Date:</b> 2000.12.05 14:26:03"),
-                             QStringLiteral("<b>Frequency:</b> 2"),
-                             QStringLiteral("<b>Channels:</b> 3"),
-                             QStringLiteral("<b>Samples:</b> 300") };
     QTest::newRow("an invalid date shows no date")
-            << QStringLiteral("month13.ddb") << withField(base.left(511), 46, 13, 2)
-            << QStringList { QStringLiteral("<b>Name:</b> month13.ddb"),
-                             QStringLiteral("<b>Date:</b> "), QStringLiteral("<b>Frequency:</b> 2"),
-                             QStringLiteral("<b>Channels:</b> 3"),
-                             QStringLiteral("<b>Samples:</b> 300") };
+            << "month13.ddb" << withField(base.left(511), 46, 13, 2)
+            << QStringList { "month13.ddb", "", "300" };
 }
 
 void TestTranchel::shouldShowTheHeader()
@@ -599,22 +521,22 @@ void TestTranchel::shouldShowTheHeader()
     QFETCH(QStringList, texts);
 
     open(write(name, content));
-    QCOMPARE(infoTexts(), texts);
+    QCOMPARE(infoTexts(),
+             QStringList({ "<b>Name:</b> " + texts.at(0), "<b>Date:</b> " + texts.at(1),
+                           "<b>Frequency:</b> 2", "<b>Channels:</b> 3",
+                           "<b>Samples:</b> " + texts.at(2) }));
     QVERIFY(isLoaded());
     QCOMPARE(child<QLabel>("statusLabel")->text(), QString());
 }
 
+// What the reader refuses is the reader's to tell; here, that the window stays idle.
 void TestTranchel::shouldStayIdleForWhatIsNoRecording_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("size"); // -1: none, -2: FIFO
+    QTest::addColumn<int>("size"); // -1: none
 
-    QTest::newRow("empty file") << QStringLiteral("empty.ddb") << 0;
-    QTest::newRow("69 bytes") << QStringLiteral("short.ddb") << 69;
-    QTest::newRow("typed name of a missing file") << QStringLiteral("missing.ddb") << -1;
-#if defined(Q_OS_UNIX)
-    QTest::newRow("FIFO") << QStringLiteral("fifo.ddb") << -2;
-#endif
+    QTest::newRow("69 bytes") << "short.ddb" << 69;
+    QTest::newRow("typed name of a missing file") << "missing.ddb" << -1;
 }
 
 void TestTranchel::shouldStayIdleForWhatIsNoRecording()
@@ -622,20 +544,11 @@ void TestTranchel::shouldStayIdleForWhatIsNoRecording()
     QFETCH(QString, name);
     QFETCH(int, size);
 
-    open(write(QStringLiteral("good.ddb"),
-               makeRecording(2, 10, 100,
-                             QStringLiteral("2024-01-01 "
-                                            "00:00:00"))));
+    open(write("good.ddb", threePieceRecording()));
     QVERIFY(isLoaded());
-    const QString path = dir->filePath(name);
     if (size >= 0)
         write(name, QByteArray(size, 'x'));
-#if defined(Q_OS_UNIX)
-    else if (size == -2)
-        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-#endif
-
-    open(path);
+    open(dir->filePath(name));
     QVERIFY(!isLoaded());
     QCOMPARE(infoTexts(), idleTexts());
     QCOMPARE(child<QLabel>("statusLabel")->text(), QString());
@@ -643,10 +556,7 @@ void TestTranchel::shouldStayIdleForWhatIsNoRecording()
 
 void TestTranchel::shouldReturnToIdleWhenCancelled()
 {
-    open(write(QStringLiteral("run.ddb"),
-               makeRecording(2, 10, 100,
-                             QStringLiteral("2024-01-01 "
-                                            "00:00:00"))));
+    open(write("run.ddb", threePieceRecording()));
     QVERIFY(isLoaded());
     cancelOpen();
     QVERIFY(!isLoaded());
@@ -656,41 +566,31 @@ void TestTranchel::shouldReturnToIdleWhenCancelled()
 void TestTranchel::shouldReuseOneDialog()
 {
     auto *dialog = window->findChild<QFileDialog *>();
-    const QString first = write(QStringLiteral("one/first.ddb"),
-                                makeRecording(1, 1, 1, QStringLiteral("2024-01-01 00:00:00")));
-    const QString second = write(QStringLiteral("one/second.ddb"),
-                                 makeRecording(1, 1, 2, QStringLiteral("2024-01-01 00:00:00")));
+    const QString first = write("one/first.ddb", makeRecording(1, 1, 1, "2024-01-01 00:00:00"));
+    const QString second = write("one/second.ddb", makeRecording(1, 1, 2, "2024-01-01 00:00:00"));
     open(first);
     cancelOpen();
     open(second);
     QCOMPARE(window->findChildren<QFileDialog *>(), QList<QFileDialog *> { dialog });
-    QCOMPARE(dialog->nameFilters(), QStringList { QStringLiteral("DDB file (*.ddb)") });
-    QCOMPARE(infoTexts().constFirst(), QStringLiteral("<b>Name:</b> second.ddb"));
+    QCOMPARE(dialog->nameFilters(), QStringList { "DDB file (*.ddb)" });
+    QCOMPARE(infoTexts().constFirst(), "<b>Name:</b> second.ddb");
 }
 
 void TestTranchel::shouldOpenAndSplitThroughTheWindow()
 {
-    const QByteArray source = makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
-    const QString path = write(QStringLiteral("run.ddb"), source);
+    const QByteArray source = threePieceRecording();
+    const QString path = write("run.ddb", source);
     open(path);
     child<QSpinBox>("minutesSpin")->setValue(1);
     debugLines().clear();
     split();
 
-    QCOMPARE(debugLines(),
-             QStringList({ QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
-                           QStringLiteral("300") }));
-    QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
+    QCOMPARE(debugLines(), QStringList({ "3", "2", "3", "300" }));
+    QCOMPARE(child<QLabel>("statusLabel")->text(), "Split completed");
     QVERIFY(!isLoaded());
     QCOMPARE(infoTexts(), idleTexts());
-    const QStringList pieces { QStringLiteral("0:120:2024-05-06 10:01:00"),
-                               QStringLiteral("120:120:2024-05-06 10:02:00"),
-                               QStringLiteral("240:60:2024-05-06 10:02:30") };
-    for (int i = 0; i < pieces.size(); ++i) {
-        const QString name = dir->filePath(QStringLiteral("run_%1.ddb").arg(i + 1));
-        QCOMPARE(fileContent(name), expectedPiece(source, pieces.at(i), 3));
-    }
-    QCOMPARE(entriesOf(dir->path()).size(), 4);
+    QCOMPARE(entriesOf(dir->path()),
+             QStringList({ "run.ddb", "run_1.ddb", "run_2.ddb", "run_3.ddb" }));
     QCOMPARE(fileContent(path), source);
 }
 
@@ -703,48 +603,27 @@ void TestTranchel::shouldReportAFailedSplit_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("reasons");
 
-    const QByteArray base = makeRecording(3, 2, 300, QStringLiteral("2024-05-06 10:00:00"));
-    const QStringList splitDebug { QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("3"),
-                                   QStringLiteral("300") };
-    const QStringList sourceOnly { QStringLiteral("run.ddb") };
+    const QByteArray base = threePieceRecording();
+    const QStringList splitDebug { "3", "2", "3", "300" };
+    const QStringList sourceOnly { "run.ddb" };
     QTest::newRow("frequency 0") << withField(base, 58, 0, 2) << QString() << QStringList()
                                  << sourceOnly << "Refused: the header's frequency is 0";
     QTest::newRow("more than 100000 pieces")
             << withField(withField(base, 58, 1, 2), 66, 6000001, 4) << QString()
-            << QStringList { QStringLiteral("100001"), QStringLiteral("1"), QStringLiteral("3"),
-                             QStringLiteral("6000001") }
-            << sourceOnly
+            << QStringList { "100001", "1", "3", "6000001" } << sourceOnly
             << "Refused: 100001 pieces, more than 100000; the sample count looks corrupt";
     QTest::newRow("a header alone claiming 100000 pieces")
             << withField(withField(base.left(512), 58, 1, 2), 66, 6000000, 4) << QString()
-            << QStringList { QStringLiteral("100000"), QStringLiteral("1"), QStringLiteral("3"),
-                             QStringLiteral("6000000") }
-            << sourceOnly
+            << QStringList { "100000", "1", "3", "6000000" } << sourceOnly
             << "Pieces 1 to 100000: not written: the recording holds none of its frames";
-    QTest::newRow("a data area shorter than the header claims")
-            << withField(makeRecording(3, 2, 150, QStringLiteral("2024-05-06 10:00:00")), 66, 300,
-                         4)
-            << QString() << splitDebug
-            << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb"),
-                             QStringLiteral("run_2.ddb") }
-            << "Piece 2: holds fewer frames than the header claimed\n"
-               "Piece 3: not written: the recording holds none of its frames";
-    QTest::newRow("a folder where the second piece goes")
-            << base << "folder" << splitDebug
-            << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb"),
-                             QStringLiteral("run_2.ddb"), QStringLiteral("run_3.ddb") }
-            << "Piece 2: a folder or special file has its name";
 #if defined(Q_OS_UNIX)
     QTest::newRow("another split of the recording running")
             << base << "locked" << splitDebug << sourceOnly
             << "Refused: another split of this recording is running";
 #endif
     QTest::newRow("a folder flush that fails after a single piece")
-            << makeRecording(3, 2, 90, QStringLiteral("2024-05-06 10:00:00"))
-            << "fiu:posix/io/sync/fsync:EIO"
-            << QStringList { QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                             QStringLiteral("90") }
-            << QStringList { QStringLiteral("run.ddb"), QStringLiteral("run_1.ddb") }
+            << makeRecording(3, 2, 90, "2024-05-06 10:00:00") << "fiu:posix/io/sync/fsync:EIO"
+            << QStringList { "1", "2", "3", "90" } << QStringList { "run.ddb", "run_1.ddb" }
             << "The folder's new names were not flushed to disk (Input/output error)";
 }
 
@@ -757,18 +636,18 @@ void TestTranchel::shouldReportAFailedSplit()
     QFETCH(QString, reasons);
 
     static FaultInjection injection;
-    const bool fault = setup.startsWith(QLatin1String("fiu:"));
+    const bool fault = setup.startsWith("fiu:");
     if (fault)
         TRANCHEL_REQUIRE_FAULTS(injection);
-    const QString path = write(QStringLiteral("run.ddb"), source);
+    if (setup == "locked" && System::goesByPath())
+        QSKIP("the portable steps lock nothing");
+    const QString path = write("run.ddb", source);
     open(path);
-    if (setup == QLatin1String("folder"))
-        QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("run_2.ddb")));
 #if defined(Q_OS_UNIX)
     // Another window splitting it holds the lock through a descriptor of its own.
     const int other = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(other >= 0);
-    if (setup == QLatin1String("locked"))
+    if (setup == "locked")
         QCOMPARE(flock(other, LOCK_EX | LOCK_NB), 0);
 #endif
     child<QSpinBox>("minutesSpin")->setValue(1);
@@ -782,15 +661,12 @@ void TestTranchel::shouldReportAFailedSplit()
     ::close(other);
 #endif
 
-    QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split failed"));
+    QCOMPARE(child<QLabel>("statusLabel")->text(), "Split failed");
     QCOMPARE(plain(child<QLabel>("statusLabel")->toolTip()), reasons);
     QCOMPARE(debugLines(), debug);
     QCOMPARE(entriesOf(dir->path()), files);
     QVERIFY(!isLoaded());
     QCOMPARE(infoTexts(), idleTexts());
-    if (setup == QLatin1String("folder"))
-        QCOMPARE(fileContent(dir->filePath(QStringLiteral("run_3.ddb"))),
-                 expectedPiece(source, QStringLiteral("240:60:2024-05-06 10:02:30"), 3));
     // The reasons go with the next recording.
     open(path);
     QCOMPARE(child<QLabel>("statusLabel")->toolTip(), QString());
@@ -798,23 +674,17 @@ void TestTranchel::shouldReportAFailedSplit()
 
 void TestTranchel::shouldCompleteASplitWithoutSamples()
 {
-    open(write(QStringLiteral("run.ddb"),
-               makeRecording(4, 100, 0, QStringLiteral("2024-05-06 10:00:00"))));
+    open(write("run.ddb", makeRecording(4, 100, 0, "2024-05-06 10:00:00")));
     debugLines().clear();
     split();
-    QCOMPARE(debugLines(),
-             QStringList({ QStringLiteral("0"), QStringLiteral("100"), QStringLiteral("4"),
-                           QStringLiteral("0") }));
-    QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
-    QCOMPARE(entriesOf(dir->path()), QStringList { QStringLiteral("run.ddb") });
+    QCOMPARE(debugLines(), QStringList({ "0", "100", "4", "0" }));
+    QCOMPARE(child<QLabel>("statusLabel")->text(), "Split completed");
+    QCOMPARE(entriesOf(dir->path()), QStringList { "run.ddb" });
 }
 
 void TestTranchel::shouldReopenAfterASplit()
 {
-    const QString path = write(QStringLiteral("run.ddb"),
-                               makeRecording(3, 2, 300,
-                                             QStringLiteral("2024-05-06 "
-                                                            "10:00:00")));
+    const QString path = write("run.ddb", threePieceRecording());
     open(path);
     child<QSpinBox>("minutesSpin")->setValue(2);
     split();
@@ -823,12 +693,12 @@ void TestTranchel::shouldReopenAfterASplit()
     open(path);
     QVERIFY(isLoaded());
     QCOMPARE(child<QLabel>("statusLabel")->text(), QString());
-    QCOMPARE(infoTexts().constLast(), QStringLiteral("<b>Samples:</b> 300"));
+    QCOMPARE(infoTexts().constLast(), "<b>Samples:</b> 300");
     QCOMPARE(child<QSpinBox>("minutesSpin")->value(), 2);
     child<QSpinBox>("minutesSpin")->setValue(1);
     split();
     QCOMPARE(entriesOf(dir->path()).size(), 4);
-    QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Split completed"));
+    QCOMPARE(child<QLabel>("statusLabel")->text(), "Split completed");
 }
 
 void TestTranchel::shouldShowEveryTextWhole_data()
@@ -853,10 +723,9 @@ void TestTranchel::shouldShowEveryTextWhole()
 
     // The widest values a header holds.
     QByteArray widest
-            = withField(makeRecording(65535, 65535, 0, QStringLiteral("2000-12-28 23:59:58")), 66,
-                        0xffffffffu, 4);
-    open(write(QStringLiteral("wide.ddb"), withField(widest, 44, 65535, 2)));
-    QCOMPARE(infoTexts().at(1), QStringLiteral("<b>Date:</b> 67535.12.28 23:59:58"));
+            = withField(makeRecording(65535, 65535, 0, "2000-12-28 23:59:58"), 66, 0xffffffffu, 4);
+    open(write("wide.ddb", withField(widest, 44, 65535, 2)));
+    QCOMPARE(infoTexts().at(1), "<b>Date:</b> 67535.12.28 23:59:58");
     verifyEveryTextFits();
     split();
     verifyEveryTextFits();
@@ -864,18 +733,18 @@ void TestTranchel::shouldShowEveryTextWhole()
 
 void TestTranchel::shouldShortenALongName()
 {
-    const QString name = QStringLiteral("a&b recording of the long afternoon session with all "
-                                        "sixteen channels.ddb");
-    const QString path = write(name, makeRecording(1, 1, 1, QStringLiteral("2024-01-01 00:00:00")));
+    const QString name = "a&b recording of the long afternoon session with all "
+                         "sixteen channels.ddb";
+    const QString path = write(name, makeRecording(1, 1, 1, "2024-01-01 00:00:00"));
     open(path);
     const QString text = infoTexts().constFirst();
-    QVERIFY2(text.startsWith(QStringLiteral("<b>Name:</b> a&amp;b record")), qPrintable(text));
-    QVERIFY2(text.endsWith(QStringLiteral("nels.ddb")), qPrintable(text));
+    QVERIFY2(text.startsWith("<b>Name:</b> a&amp;b record"), qPrintable(text));
+    QVERIFY2(text.endsWith("nels.ddb"), qPrintable(text));
     QVERIFY2(text.contains(QChar(0x2026)), qPrintable(text));
     verifyEveryTextFits();
     auto *nameLabel = child<QLabel>("nameLabel");
     QVERIFY(nameLabel->toolTip().contains(path.toHtmlEscaped()));
-    QVERIFY(!nameLabel->toolTip().contains(QStringLiteral("a&b")));
+    QVERIFY(!nameLabel->toolTip().contains("a&b"));
     cancelOpen();
     QCOMPARE(nameLabel->toolTip(), QString());
 }

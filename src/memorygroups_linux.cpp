@@ -1,6 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The tranchel authors
 // SPDX-License-Identifier: MIT
 
+#include "memorygroups.h"
+
 #include "systemmemory.h"
 
 #include <QDir>
