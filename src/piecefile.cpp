@@ -83,17 +83,13 @@ PieceOutcome judge(const System::RecordingSource &source, const QString &name,
     return judgeContent(source, name, entry, number, earlier);
 }
 
-bool unchanged(const NameEntry &first, const NameEntry &now)
-{
-    return now.kind == NameEntry::Kind::RegularFile && now.identity == first.identity
-            && now.size == first.size && now.modified == first.modified
-            && now.changed == first.changed;
-}
-
 // Right before an earlier piece is replaced: the same checks of what stands under `name`, and
-// the same file, unchanged since its bytes were compared.
+// the same file, unchanged since its bytes were compared. Where the file system keeps coarse
+// times, or none, its bytes are compared again instead. A file swapped away from the piece's
+// name has had its change time moved by the swap itself.
 PieceOutcome checkAgain(const System::RecordingSource &source, const QString &name,
-                        const NameEntry &first)
+                        const NameEntry &first, bool swapped, quint32 number,
+                        const Ddb::EarlierPieces &earlier)
 {
     System::Error error;
     const NameEntry now = System::lookUp(source, name, &error);
@@ -102,16 +98,22 @@ PieceOutcome checkAgain(const System::RecordingSource &source, const QString &na
     const PieceOutcome kind = judgeKind(source, name, now);
     if (kind.failure != PieceFailure::None)
         return kind;
-    return unchanged(first, now) ? PieceOutcome()
-                                 : notWritten(System::errorOf(System::Cause::ChangedMeanwhile));
+    bool unchanged = now.identity == first.identity && now.size == first.size;
+    if (unchanged && !source.folderKeepsFineTimes())
+        unchanged = judgeContent(source, name, now, number, earlier).failure == PieceFailure::None;
+    else if (unchanged)
+        unchanged = now.modified == first.modified && (swapped || now.changed == first.changed);
+    return unchanged ? PieceOutcome()
+                     : notWritten(System::errorOf(System::Cause::ChangedMeanwhile));
 }
 
 PieceOutcome replaceEarlierPiece(System::PieceFile &file, const System::RecordingSource &source,
-                                 const NameEntry &first)
+                                 const Ddb::PieceBytes &piece, const NameEntry &first,
+                                 const Ddb::EarlierPieces &earlier)
 {
     PieceOutcome again;
     const System::Error error = file.replace(first, [&](const QString &name) {
-        again = checkAgain(source, name, first);
+        again = checkAgain(source, name, first, name != piece.name, piece.number, earlier);
         return again.failure == PieceFailure::None
                 ? System::Error()
                 : System::errorOf(System::Cause::ChangedMeanwhile);
@@ -163,13 +165,13 @@ PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBy
     else if (found.kind == NameEntry::Kind::Nothing)
         outcome = (error = file.nameWithoutReplacing()) ? notWritten(error) : PieceOutcome();
     else
-        outcome = replaceEarlierPiece(file, source, found);
+        outcome = replaceEarlierPiece(file, source, piece, found, earlier);
     outcome.leftover = file.remove();
     return outcome;
 }
 
 NameHolds whatNameHolds(const System::RecordingSource &source, const QString &name, quint32 number,
-                        const EarlierPieces &earlier)
+                        const EarlierPieces &earlier, ComparedFiles &compared)
 {
     System::Error error;
     const NameEntry entry = System::lookUp(source, name, &error);
@@ -177,9 +179,17 @@ NameHolds whatNameHolds(const System::RecordingSource &source, const QString &na
         return NameHolds::Nothing;
     if (error || entry.kind != NameEntry::Kind::RegularFile)
         return NameHolds::SomethingElse;
-    return judgeContent(source, name, entry, number, earlier).failure == PieceFailure::None
+    const QPair<quint64, quint64> identity(entry.identity.device, entry.identity.inode);
+    const auto known = compared.constFind(identity);
+    if (known != compared.constEnd())
+        return *known;
+    const NameHolds holds
+            = judgeContent(source, name, entry, number, earlier).failure == PieceFailure::None
             ? NameHolds::EarlierPiece
             : NameHolds::SomethingElse;
+    if (entry.identity.isKnown())
+        compared.insert(identity, holds);
+    return holds;
 }
 
 } // namespace Ddb

@@ -8,6 +8,8 @@
 #include "systemerror.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QPair>
 #include <QString>
 
 namespace Ddb {
@@ -50,9 +52,11 @@ struct PieceBytes
 PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBytes &piece,
                             const EarlierPieces &earlier);
 
-// What stands under a piece name, seen without changing it.
+// What stands under a piece name, seen without changing it. A file already in `compared`, by
+// its identity, is not read again.
 enum class NameHolds { Nothing, EarlierPiece, SomethingElse };
+using ComparedFiles = QHash<QPair<quint64, quint64>, NameHolds>;
 NameHolds whatNameHolds(const System::RecordingSource &source, const QString &name, quint32 number,
-                        const EarlierPieces &earlier);
+                        const EarlierPieces &earlier, ComparedFiles &compared);
 
 } // namespace Ddb

@@ -193,7 +193,9 @@ struct PieceFile::Private
     }
 
     // A replaced piece keeps its owner, group and permission bits, where this user may set
-    // them: owner and group first, as changing them clears some mode bits.
+    // them: owner and group first, as changing them clears some mode bits. Where the owner
+    // cannot be set, the group alone can be, to one this user belongs to: a piece shared
+    // through a group stays readable to it.
     int takeOwnerAndMode(const NameEntry &replaced)
     {
         struct stat own
@@ -202,6 +204,8 @@ struct PieceFile::Private
             return errno;
         if ((own.st_uid != replaced.owner || own.st_gid != replaced.group)
             && fchown(descriptor, replaced.owner, replaced.group) != 0
+            && (errno != EPERM || own.st_gid == replaced.group
+                || fchown(descriptor, uid_t(-1), replaced.group) != 0)
             && !keepsNoPermissions(errno))
             return errno;
         if ((own.st_mode & 0777) != replaced.mode && fchmod(descriptor, replaced.mode) != 0
@@ -249,6 +253,7 @@ struct PieceFile::Private
     QByteArray name; // empty while the file is unnamed or once it has its final name
     int descriptor = -1;
     qint64 written = 0;
+    bool keepTemporary = false;
 };
 
 PieceFile::PieceFile(const RecordingSource &source, const QString &name)
@@ -318,6 +323,9 @@ Error PieceFile::nameWithoutReplacing()
     return {};
 }
 
+// Where the file system can swap two names, the piece is swapped in after the last check and
+// the replaced file checked again where it then stands, so that a change made up to the swap
+// is still seen and undone by swapping back; elsewhere it is checked, then renamed over.
 Error PieceFile::replace(const NameEntry &replaced,
                          const std::function<Error(const QString &name)> &stillAsChecked)
 {
@@ -330,8 +338,20 @@ Error PieceFile::replace(const NameEntry &replaced,
         return nativeError(error);
     if (const Error changed = stillAsChecked(QFile::decodeName(d->target)))
         return changed;
-    error = d->renameOnto();
-    return error ? nativeError(error) : Error();
+    if (renameat2(d->folder, d->name.constData(), d->folder, d->target.constData(), RENAME_EXCHANGE)
+        != 0) {
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            return lastError();
+        error = d->renameOnto();
+        return error ? nativeError(error) : Error();
+    }
+    const Error changed = stillAsChecked(QFile::decodeName(d->name));
+    if (changed
+        && renameat2(d->folder, d->name.constData(), d->folder, d->target.constData(),
+                     RENAME_EXCHANGE)
+                != 0)
+        d->keepTemporary = true; // someone's changed file: never removed
+    return changed;
 }
 
 QString PieceFile::remove()
@@ -339,7 +359,8 @@ QString PieceFile::remove()
     d->close();
     if (d->name.isEmpty())
         return QString();
-    if (unlinkat(d->folder, d->name.constData(), 0) == 0 || errno == ENOENT) {
+    if (!d->keepTemporary
+        && (unlinkat(d->folder, d->name.constData(), 0) == 0 || errno == ENOENT)) {
         d->forgetName();
         return QString();
     }

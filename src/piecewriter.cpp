@@ -7,27 +7,39 @@
 
 namespace {
 
-// Held for the whole split: a second split of the same recording is refused meanwhile.
-class SplitLock
+// Held for the whole split: a second split into the same folder is refused meanwhile.
+class FolderLock
 {
 public:
-    explicit SplitLock(System::RecordingSource &source)
+    explicit FolderLock(System::RecordingSource &source)
         : m_source(source)
-        , m_held(source.lockForSplit())
+        , m_state(source.lockFolder())
     { }
-    ~SplitLock()
+    ~FolderLock()
     {
-        if (m_held)
-            m_source.unlock();
+        if (m_state == System::RecordingSource::FolderLock::Held)
+            m_source.unlockFolder();
     }
-    SplitLock(const SplitLock &) = delete;
-    SplitLock &operator=(const SplitLock &) = delete;
-    bool isHeld() const { return m_held; }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+    System::RecordingSource::FolderLock state() const { return m_state; }
 
 private:
     System::RecordingSource &m_source;
-    const bool m_held;
+    const System::RecordingSource::FolderLock m_state;
 };
+
+// What the pieces take, header and frames.
+qint64 bytesToWrite(const Ddb::PiecePlan &plan)
+{
+    qint64 bytes = 0;
+    for (quint32 index = 0; index < plan.pieceCount(); ++index) {
+        const Ddb::Piece piece = plan.piece(index);
+        if (piece.isWritable())
+            bytes += Ddb::HeaderSize + piece.byteLength;
+    }
+    return bytes;
+}
 
 bool wasWritten(const Ddb::FailedPiece &piece)
 {
@@ -47,9 +59,12 @@ QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::P
 {
     using Ddb::NameHolds;
     QVector<quint32> stale;
+    // Each file is read once: a name that leads to a file already compared, a hard link of
+    // it say, takes its verdict.
+    Ddb::ComparedFiles compared;
     const auto holdsEarlierPiece = [&](quint32 number) {
         return Ddb::whatNameHolds(source, Ddb::pieceFileName(source.fileName(), number), number,
-                                  earlier);
+                                  earlier, compared);
     };
     for (const Ddb::FailedPiece &piece : outcome.failures) {
         if (!wasWritten(piece) && holdsEarlierPiece(piece.number) == NameHolds::EarlierPiece)
@@ -71,17 +86,23 @@ QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::P
 namespace Ddb {
 
 Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSource &source,
-                              const Ddb::PiecePlan &plan)
+                              const Ddb::PiecePlan &plan, qint64 memoryLimit)
 {
     Q_ASSERT(plan.status() == Ddb::PiecePlan::Status::Ready);
     Ddb::SplitOutcome outcome;
     outcome.folderError = source.folderError();
     if (outcome.folderError)
         return outcome;
-    const SplitLock lock(source);
-    outcome.busy = !lock.isHeld();
-    if (outcome.busy)
+    const FolderLock lock(source);
+    outcome.lock = lock.state();
+    if (outcome.lock == System::RecordingSource::FolderLock::HeldElsewhere)
         return outcome;
+    // Pieces in a folder that is memory take memory as they are written.
+    if (source.folderIsInMemory() && memoryLimit >= 0) {
+        outcome.memoryShort = qMax<qint64>(0, bytesToWrite(plan) - memoryLimit);
+        if (outcome.memoryShort > 0)
+            return outcome;
+    }
     const System::PieceWritingScope writing;
     const EarlierPieces earlier(recording, plan);
     const QByteArray headerCopy = headerTemplate(recording);

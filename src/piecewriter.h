@@ -26,7 +26,12 @@ struct SplitOutcome
     // file behind, in piece order.
     QVector<FailedPiece> failures;
     System::Error folderError; // the recording's folder could not be held: nothing written
-    bool busy = false; // another split of the recording was running: nothing written
+    // HeldElsewhere: another split was writing into the folder, nothing written; NotLockable:
+    // written without a lock, which the folder's file system cannot take.
+    System::RecordingSource::FolderLock lock = System::RecordingSource::FolderLock::Held;
+    // The folder is memory, and the pieces would have needed this much more than is free:
+    // nothing written.
+    qint64 memoryShort = 0;
     System::Error folderSyncError; // the new names could not be made lasting
     // Earlier pieces of the recording that this split did not replace: under the names of
     // pieces it did not write, or numbered above its last.
@@ -34,15 +39,19 @@ struct SplitOutcome
 
     bool succeeded() const
     {
-        return failures.isEmpty() && !folderError && !busy && !folderSyncError;
+        return failures.isEmpty() && !folderError
+                && lock != System::RecordingSource::FolderLock::HeldElsewhere && memoryShort == 0
+                && !folderSyncError;
     }
 };
 
 // Writes every piece of the plan into the recording's folder, each as a complete DDB file of
 // the frames the plan gives it. A piece that fails is skipped, its number used up, and the
 // next piece is still written. The plan must be Ready and made for `recording`, which was read
-// from `source`; that file is never written.
+// from `source`; that file is never written. Where the folder is memory itself, pieces that
+// would take more than `memoryLimit` bytes (-1: no limit known) are refused before any is
+// written.
 SplitOutcome writePieces(const QByteArray &recording, System::RecordingSource &source,
-                         const PiecePlan &plan);
+                         const PiecePlan &plan, qint64 memoryLimit);
 
 } // namespace Ddb

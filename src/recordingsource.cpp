@@ -6,6 +6,8 @@
 // closing are each system's (recordingsource_*.cpp).
 #include "recordingsource.h"
 
+#include <QLockFile>
+
 #include <utility>
 
 namespace System {
@@ -19,6 +21,8 @@ PathParts splitPath(const QString &path)
         folder += QLatin1Char('/');
     return { folder, path.mid(slash + 1) };
 }
+
+RecordingSource::RecordingSource() = default;
 
 RecordingSource::~RecordingSource()
 {
@@ -37,7 +41,11 @@ RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept
         m_path = std::exchange(other.m_path, PathParts());
         m_file = std::exchange(other.m_file, -1);
         m_folderHandle = std::exchange(other.m_folderHandle, -1);
+        m_folderLock = std::exchange(other.m_folderLock, -1);
+        m_lockFile = std::move(other.m_lockFile);
         m_folderError = std::exchange(other.m_folderError, Error());
+        m_fineTimes = std::exchange(other.m_fineTimes, false);
+        m_inMemory = std::exchange(other.m_inMemory, false);
         m_size = std::exchange(other.m_size, -1);
         m_identity = std::exchange(other.m_identity, FileIdentity());
     }
@@ -50,7 +58,11 @@ void RecordingSource::forget()
     m_path = PathParts();
     m_file = -1;
     m_folderHandle = -1;
+    m_folderLock = -1;
+    m_lockFile.reset();
     m_folderError = Error();
+    m_fineTimes = false;
+    m_inMemory = false;
     m_size = -1;
     m_identity = FileIdentity();
 }

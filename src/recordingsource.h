@@ -8,6 +8,12 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
+
+QT_BEGIN_NAMESPACE
+class QLockFile;
+QT_END_NAMESPACE
+
 namespace System {
 
 // Which file a recording was read from, whatever names lead to it now.
@@ -38,7 +44,7 @@ PathParts splitPath(const QString &path);
 class RecordingSource
 {
 public:
-    RecordingSource() = default;
+    RecordingSource();
     ~RecordingSource();
     RecordingSource(RecordingSource &&other) noexcept;
     RecordingSource &operator=(RecordingSource &&other) noexcept;
@@ -53,10 +59,11 @@ public:
     bool read(char *data, qint64 size);
     // The system's cached copy of the file, which would only double the memory taken.
     void releaseCachedPages();
-    // One split of a recording at a time, across windows and processes: false while another
-    // holds the lock. Where the system cannot lock the file, every split may go ahead.
-    bool lockForSplit();
-    void unlock();
+    // One split into the folder at a time on this machine, across windows and processes,
+    // whichever recording they split; held until unlocked or closed.
+    enum class FolderLock { Held, HeldElsewhere, NotLockable };
+    FolderLock lockFolder();
+    void unlockFolder();
     // Makes the names given in the folder survive a power cut.
     Error syncFolder() const;
     void close();
@@ -68,6 +75,11 @@ public:
     // could not be opened (folderError() tells why) or where the system has no such handle.
     qintptr folderHandle() const { return m_folderHandle; }
     const Error &folderError() const { return m_folderError; }
+    // What the folder's file system is, as seen when it was opened: whether it keeps times
+    // fine enough to tell a change (FAT, exFAT and FUSE keep coarse ones, if any), and whether
+    // it is memory itself (tmpfs, ramfs).
+    bool folderKeepsFineTimes() const { return m_fineTimes; }
+    bool folderIsInMemory() const { return m_inMemory; }
     const QString &folderPath() const { return m_path.folder; }
     const QString &fileName() const { return m_path.name; }
 
@@ -77,7 +89,11 @@ private:
     PathParts m_path;
     qintptr m_file = -1;
     qintptr m_folderHandle = -1;
+    qintptr m_folderLock = -1; // where the lock is an object of its own (Windows)
+    std::unique_ptr<QLockFile> m_lockFile; // where it is a file in the folder (portable)
     Error m_folderError;
+    bool m_fineTimes = false;
+    bool m_inMemory = false;
     qint64 m_size = -1;
     FileIdentity m_identity;
 };

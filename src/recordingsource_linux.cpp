@@ -12,9 +12,27 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
+
+namespace {
+
+// Not in every version of linux/magic.h.
+constexpr long ExfatMagic = 0x2011BAB0;
+constexpr long FuseMagic = 0x65735546;
+
+// The type of the folder's file system; 0 where it cannot be told.
+long fileSystemOf(int folder)
+{
+    struct statfs fileSystem
+    { };
+    return folder >= 0 && fstatfs(folder, &fileSystem) == 0 ? long(fileSystem.f_type) : 0;
+}
+
+} // namespace
 
 namespace System {
 
@@ -44,6 +62,9 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
     m_path = parts;
     m_file = file;
     m_folderHandle = folder;
+    const long type = fileSystemOf(folder);
+    m_fineTimes = type != 0 && type != MSDOS_SUPER_MAGIC && type != ExfatMagic && type != FuseMagic;
+    m_inMemory = type == TMPFS_MAGIC || type == RAMFS_MAGIC;
     m_folderError = folderOpenError;
     m_size = status.st_size;
     m_identity = { quint64(status.st_dev), quint64(status.st_ino) };
@@ -60,15 +81,17 @@ void RecordingSource::releaseCachedPages()
     posix_fadvise(int(m_file), 0, 0, POSIX_FADV_DONTNEED);
 }
 
-bool RecordingSource::lockForSplit()
+RecordingSource::FolderLock RecordingSource::lockFolder()
 {
-    // Only a lock held elsewhere refuses; a share that cannot lock (ENOLCK) does not.
-    return flock(int(m_file), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+    if (flock(int(m_folderHandle), LOCK_EX | LOCK_NB) == 0)
+        return FolderLock::Held;
+    // Some network file systems lock no folder (ENOLCK, EOPNOTSUPP, EBADF).
+    return errno == EWOULDBLOCK ? FolderLock::HeldElsewhere : FolderLock::NotLockable;
 }
 
-void RecordingSource::unlock()
+void RecordingSource::unlockFolder()
 {
-    flock(int(m_file), LOCK_UN);
+    flock(int(m_folderHandle), LOCK_UN);
 }
 
 Error RecordingSource::syncFolder() const

@@ -8,6 +8,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QStorageInfo>
 
 #if defined(Q_OS_UNIX)
 #include <sys/stat.h>
@@ -50,6 +52,13 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
         return Opened::Failed;
     m_path = splitPath(path);
     m_size = file.size();
+    // Only what the toolkit can tell by the folder's path; an unknown file system is taken as
+    // one whose times tell nothing.
+    const QByteArray type = QStorageInfo(m_path.folder).fileSystemType().toLower();
+    const QList<QByteArray> fineTimes
+            = { "ext4", "xfs", "btrfs", "apfs", "hfs", "ntfs", "zfs", "ufs", "tmpfs" };
+    m_fineTimes = fineTimes.contains(type);
+    m_inMemory = type == "tmpfs" || type == "ramfs";
     m_identity = identityOf(path);
     return Opened::Yes;
 }
@@ -71,14 +80,22 @@ bool RecordingSource::read(char *data, qint64 size)
 void RecordingSource::releaseCachedPages()
 { }
 
-// The toolkit has no lock on an open file: splits of one recording are not kept apart here.
-bool RecordingSource::lockForSplit()
+// A lock file in the folder, which the toolkit removes again, and takes over from a program
+// that ended without removing it.
+RecordingSource::FolderLock RecordingSource::lockFolder()
 {
-    return true;
+    m_lockFile = std::make_unique<QLockFile>(m_path.folder + QStringLiteral("/.tranchel.lock"));
+    if (m_lockFile->tryLock(0))
+        return FolderLock::Held;
+    const bool heldElsewhere = m_lockFile->error() == QLockFile::LockFailedError;
+    m_lockFile.reset();
+    return heldElsewhere ? FolderLock::HeldElsewhere : FolderLock::NotLockable;
 }
 
-void RecordingSource::unlock()
-{ }
+void RecordingSource::unlockFolder()
+{
+    m_lockFile.reset();
+}
 
 // The toolkit cannot flush a folder.
 Error RecordingSource::syncFolder() const

@@ -9,6 +9,8 @@
 
 #include <QDir>
 
+#include <utility>
+
 #include <windows.h>
 
 namespace {
@@ -68,6 +70,12 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
     m_path = parts;
     m_file = valueOf(file);
     m_folderHandle = valueOf(folder);
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    if (folder != INVALID_HANDLE_VALUE
+        && GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                         MAX_PATH + 1))
+        m_fineTimes = !QString::fromWCharArray(fileSystem)
+                               .contains(QLatin1String("FAT"), Qt::CaseInsensitive);
     m_folderError = folderOpenError;
     m_size = qint64(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
     m_identity = { information.dwVolumeSerialNumber,
@@ -84,19 +92,37 @@ bool RecordingSource::read(char *data, qint64 size)
 void RecordingSource::releaseCachedPages()
 { }
 
-bool RecordingSource::lockForSplit()
+// A named mutex for the folder, which every process on this machine reaches by the folder's
+// identity: in the machine's namespace where this user may create one, else the session's.
+RecordingSource::FolderLock RecordingSource::lockFolder()
 {
-    OVERLAPPED whole {};
-    // Only a lock held elsewhere refuses; a share that cannot lock does not.
-    return LockFileEx(handleOf(m_file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                      MAXDWORD, MAXDWORD, &whole)
-            || GetLastError() != ERROR_LOCK_VIOLATION;
+    BY_HANDLE_FILE_INFORMATION folder {};
+    if (!GetFileInformationByHandle(handleOf(m_folderHandle), &folder))
+        return FolderLock::NotLockable;
+    const QString name = QStringLiteral("tranchel-folder-%1-%2-%3")
+                                 .arg(folder.dwVolumeSerialNumber, 0, 16)
+                                 .arg(folder.nFileIndexHigh, 0, 16)
+                                 .arg(folder.nFileIndexLow, 0, 16);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, native(QStringLiteral("Global\\") + name));
+    if (!mutex && GetLastError() == ERROR_ACCESS_DENIED)
+        mutex = CreateMutexW(nullptr, FALSE, native(QStringLiteral("Local\\") + name));
+    if (!mutex)
+        return FolderLock::NotLockable;
+    const DWORD waited = WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+        m_folderLock = valueOf(mutex);
+        return FolderLock::Held;
+    }
+    CloseHandle(mutex);
+    return waited == WAIT_TIMEOUT ? FolderLock::HeldElsewhere : FolderLock::NotLockable;
 }
 
-void RecordingSource::unlock()
+void RecordingSource::unlockFolder()
 {
-    OVERLAPPED whole {};
-    UnlockFileEx(handleOf(m_file), 0, MAXDWORD, MAXDWORD, &whole);
+    if (m_folderLock == -1)
+        return;
+    ReleaseMutex(handleOf(m_folderLock));
+    CloseHandle(handleOf(std::exchange(m_folderLock, -1)));
 }
 
 // Each piece is moved into the folder with write-through, which stands in for this.
@@ -107,6 +133,7 @@ Error RecordingSource::syncFolder() const
 
 void RecordingSource::close()
 {
+    unlockFolder();
     if (m_file != -1)
         CloseHandle(handleOf(m_file));
     if (m_folderHandle != -1)

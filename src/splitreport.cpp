@@ -108,8 +108,12 @@ QStringList problems(const Ddb::SplitOutcome &outcome)
     if (outcome.folderError)
         lines << systemError(QStringLiteral("Refused: the recording's folder cannot be opened"),
                              outcome.folderError);
-    if (outcome.busy)
-        lines << QStringLiteral("Refused: another split of this recording is running");
+    if (outcome.lock == System::RecordingSource::FolderLock::HeldElsewhere)
+        lines << QStringLiteral("Refused: another split is writing into this folder");
+    if (outcome.memoryShort > 0)
+        lines << QStringLiteral("Refused: this folder is held in memory, and its pieces would "
+                                "need %1 MiB more than is free")
+                         .arg((outcome.memoryShort + (1 << 20) - 1) >> 20);
     const QVector<Ddb::FailedPiece> &failures = outcome.failures;
     for (int first = 0; first < failures.size();) {
         int last = first;
@@ -163,6 +167,9 @@ QStringList lines(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
         return { refusal(plan) };
     QStringList lines
             = outcome.succeeded() ? summary(outcome, folder, fileName) : problems(outcome);
+    if (outcome.lock == System::RecordingSource::FolderLock::NotLockable)
+        lines << QStringLiteral("No lock could be taken on this folder: another split into it "
+                                "would not have been noticed");
     const QString stale = stalePieces(outcome, fileName);
     if (!stale.isEmpty())
         lines << stale;

@@ -190,7 +190,8 @@ bool Tranchel::splitRecording(QStringList &report)
     }
     if (plan.status() == Ddb::PiecePlan::Status::Ready) {
         const WaitCursor waitCursor;
-        outcome = Ddb::writePieces(recordingBytes, recordingSource, plan);
+        outcome = Ddb::writePieces(recordingBytes, recordingSource, plan,
+                                   System::availableMemory());
     }
     header.samples = 0; // every frame is in a piece or in a skipped one
     report = SplitReport::lines(plan, outcome, recordingSource.folderPath(),

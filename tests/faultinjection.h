@@ -33,18 +33,24 @@ public:
         m_shimFail = reinterpret_cast<ShimFail>(dlsym(RTLD_DEFAULT, "tranchel_shim_fail"));
         m_shimHook = reinterpret_cast<ShimHook>(dlsym(RTLD_DEFAULT, "tranchel_shim_hook"));
         m_shimReset = reinterpret_cast<ShimReset>(dlsym(RTLD_DEFAULT, "tranchel_shim_reset"));
+        m_shimCoarse
+                = reinterpret_cast<ShimCoarse>(dlsym(RTLD_DEFAULT, "tranchel_shim_coarse_times"));
 #endif
     }
 
     bool isAvailable() const
     {
-        return m_fiuEnable && m_fiuDisable && m_shimFail && m_shimReset;
+        return m_fiuEnable && m_fiuDisable && m_shimFail && m_shimReset && m_shimCoarse;
     }
 
     // "fiu:posix/io/sync/fdatasync:EIO" or "shim:renameat2:EINVAL", ":once" at the end for
-    // the next call only.
+    // the next call only; "shim:coarse" for a file system whose times tell nothing.
     void enable(const QString &fault) const
     {
+        if (fault == "shim:coarse") {
+            m_shimCoarse(1);
+            return;
+        }
         const QStringList parts = fault.split(':');
         const QByteArray point = parts.value(1).toLatin1();
         const int error = errorNumber(parts.value(2));
@@ -65,12 +71,13 @@ public:
         s_hook = nullptr;
     }
 
-    // Runs `hook` right before the `nth` call of `call` (a shim point) from now.
-    void hookBefore(const char *call, int nth, std::function<void()> hook)
+    // Runs `hook` right before the `nth` call of `call` (a shim point) from now, given the
+    // name that call is about.
+    void hookBefore(const char *call, int nth, std::function<void(const QByteArray &name)> hook)
     {
         s_hook = std::move(hook);
         m_shimHook(
-                call, nth, [](void *) { s_hook(); }, nullptr);
+                call, nth, [](void *, const char *name) { s_hook(name); }, nullptr);
     }
 
 private:
@@ -80,7 +87,7 @@ private:
             { "EIO", EIO },       { "ENOSPC", ENOSPC },
             { "EACCES", EACCES }, { "EOPNOTSUPP", EOPNOTSUPP },
             { "EINVAL", EINVAL }, { "EPERM", EPERM },
-            { "ENOSYS", ENOSYS },
+            { "EISDIR", EISDIR }, { "ENOSYS", ENOSYS },
         };
         return numbers.value(name, 0);
     }
@@ -88,14 +95,16 @@ private:
     using FiuEnable = int (*)(const char *, int, void *, unsigned int);
     using FiuDisable = int (*)(const char *);
     using ShimFail = void (*)(const char *, int, int);
-    using ShimHook = void (*)(const char *, int, void (*)(void *), void *);
+    using ShimHook = void (*)(const char *, int, void (*)(void *, const char *), void *);
     using ShimReset = void (*)();
+    using ShimCoarse = void (*)(int);
     FiuEnable m_fiuEnable = nullptr;
     FiuDisable m_fiuDisable = nullptr;
     ShimFail m_shimFail = nullptr;
     ShimHook m_shimHook = nullptr;
     ShimReset m_shimReset = nullptr;
-    static inline std::function<void()> s_hook;
+    ShimCoarse m_shimCoarse = nullptr;
+    static inline std::function<void(const QByteArray &)> s_hook;
 };
 
 // Skips a test that needs the wrappers where they are not preloaded; fails it in the *_faults

@@ -3,7 +3,8 @@
 
 // Preloaded into a test program, makes the *at calls of the Linux piece writer fail, or runs
 // a hook of the test right before one of them: what a disk, a file system without some
-// feature, or another process does at that very moment. Calls pass through untouched until a
+// feature, or another process does at that very moment. It can also make the file system look
+// like one whose times tell nothing. Calls pass through untouched until a
 // test asks, through tranchel_shim_fail() and tranchel_shim_hook(), found with dlsym().
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +13,9 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -22,12 +25,14 @@ struct Rule
     char call[32];
     int error; // 0: no failure
     int failures; // how many calls fail; -1: every one
-    void (*hook)(void *);
+    void (*hook)(void *, const char *);
     void *context;
     int callsUntilHook; // the hook runs before the call that brings this to 0
 };
 
 Rule rules[8];
+// Times as FAT keeps them, or a FUSE file system that keeps none: every time reads as 0.
+bool coarseTimes = false;
 
 Rule *ruleFor(const char *call, bool create)
 {
@@ -43,16 +48,17 @@ Rule *ruleFor(const char *call, bool create)
     return rule;
 }
 
-// Runs a due hook; true when this call must fail, with errno set.
-bool intercepted(const char *call)
+// Runs a due hook, given the name the call is about; true when this call must fail, with
+// errno set.
+bool intercepted(const char *call, const char *path = "")
 {
     Rule *rule = ruleFor(call, false);
     if (!rule)
         return false;
     if (rule->hook && --rule->callsUntilHook == 0) {
-        void (*hook)(void *) = rule->hook;
+        void (*hook)(void *, const char *) = rule->hook;
         rule->hook = nullptr;
-        hook(rule->context);
+        hook(rule->context, path);
     }
     if (rule->error == 0 || rule->failures == 0)
         return false;
@@ -71,7 +77,10 @@ int openAt(const char *realName, int folder, const char *path, int flags, mode_t
 {
     // O_TMPFILE includes O_DIRECTORY: both bits make an unnamed file.
     const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
-    if (intercepted(unnamed ? "openat/unnamed" : "openat"))
+    if (intercepted(unnamed                     ? "openat/unnamed"
+                            : (flags & O_CREAT) ? "openat/create"
+                                                : "openat",
+                    path))
         return -1;
     using OpenAt = int (*)(int, const char *, int, ...);
     return real<OpenAt>(realName)(folder, path, flags, mode);
@@ -90,8 +99,9 @@ void tranchel_shim_fail(const char *call, int error, int count)
     }
 }
 
-// `hook(context)` runs right before the `nth` call of `call` from now.
-void tranchel_shim_hook(const char *call, int nth, void (*hook)(void *), void *context)
+// `hook(context, name)` runs right before the `nth` call of `call` from now.
+void tranchel_shim_hook(const char *call, int nth, void (*hook)(void *, const char *),
+                        void *context)
 {
     if (Rule *rule = ruleFor(call, true)) {
         rule->hook = hook;
@@ -100,9 +110,33 @@ void tranchel_shim_hook(const char *call, int nth, void (*hook)(void *), void *c
     }
 }
 
+void tranchel_shim_coarse_times(int on)
+{
+    coarseTimes = on != 0;
+}
+
 void tranchel_shim_reset()
 {
     std::memset(rules, 0, sizeof rules);
+    coarseTimes = false;
+}
+
+int fstatfs(int file, struct statfs *status)
+{
+    using StatFs = int (*)(int, struct statfs *);
+    const int result = real<StatFs>("fstatfs")(file, status);
+    if (result == 0 && coarseTimes)
+        status->f_type = MSDOS_SUPER_MAGIC;
+    return result;
+}
+
+int fstatat(int folder, const char *path, struct stat *status, int flags)
+{
+    using StatAt = int (*)(int, const char *, struct stat *, int);
+    const int result = real<StatAt>("fstatat")(folder, path, status, flags);
+    if (result == 0 && coarseTimes)
+        status->st_mtim = status->st_ctim = timespec {};
+    return result;
 }
 
 int openat(int folder, const char *path, int flags, ...)

@@ -9,7 +9,9 @@
 #include "recordingfile.h"
 #include "syntheticrecording.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -42,6 +44,10 @@ QString describe(const Ddb::SplitOutcome &outcome)
     QStringList failures;
     if (outcome.folderError)
         failures << "no folder";
+    if (outcome.lock == System::RecordingSource::FolderLock::HeldElsewhere)
+        failures << "folder busy";
+    if (outcome.memoryShort > 0)
+        failures << "short of memory";
     for (const Ddb::FailedPiece &failed : outcome.failures)
         failures << QString::number(failed.number) + ' ' + reasonOf(failed.outcome)
                         + (failed.outcome.leftover.isEmpty() ? "" : " left");
@@ -67,11 +73,11 @@ Loaded load(const QString &path)
     return loaded;
 }
 
-Ddb::SplitOutcome split(Loaded &loaded, int minutes)
+Ddb::SplitOutcome split(Loaded &loaded, int minutes, qint64 memoryLimit = -1)
 {
     const Ddb::PiecePlan plan(*Ddb::readHeader(loaded.bytes), quint16(minutes),
                               loaded.bytes.size());
-    return Ddb::writePieces(loaded.bytes, loaded.source, plan);
+    return Ddb::writePieces(loaded.bytes, loaded.source, plan, memoryLimit);
 }
 
 Ddb::SplitOutcome split(Loaded &&loaded, int minutes)
@@ -85,17 +91,24 @@ Ddb::SplitOutcome splitFile(const QString &path, int minutes)
 }
 
 #if defined(Q_OS_UNIX)
-mode_t modeOf(const QString &path)
+struct stat statusOf(const QString &path)
 {
     struct stat status
     { };
-    return stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 0777 : 0;
+    stat(QFile::encodeName(path).constData(), &status);
+    return status;
+}
+
+mode_t modeOf(const QString &path)
+{
+    return statusOf(path).st_mode & 0777;
 }
 #endif
 
 // Where pieces of `source` are planted before a split: a piece description as for
-// expectedPiece(), or "unrelated" (another recording's piece), "short" (piece 2 less a byte),
-// "bytes" (anything); an empty entry plants nothing.
+// expectedPiece(), "flip:" before one for that piece with a byte changed past the first I/O
+// slice, or "unrelated" (another recording's piece), "short" (piece 2 less a byte), "bytes"
+// (anything).
 QByteArray planted(const QByteArray &source, const QString &what)
 {
     if (what == "unrelated")
@@ -105,7 +118,11 @@ QByteArray planted(const QByteArray &source, const QString &what)
         return expectedPiece(source, "120:120:2024-05-06 10:02:00", 3).chopped(1);
     if (what == "bytes")
         return QByteArray(100000, 'x');
-    return expectedPiece(source, what, 3);
+    QByteArray piece
+            = expectedPiece(source, what.section("flip:", -1), Ddb::readHeader(source)->channels);
+    if (what.startsWith("flip:"))
+        piece[(9 << 20) + 1] = char(~piece[(9 << 20) + 1]);
+    return piece;
 }
 
 #if defined(Q_OS_UNIX)
@@ -157,7 +174,13 @@ private slots:
     void shouldLeaveNothingBehindWhenTheDiskRefuses();
     void shouldKeepToItsFolderAndItsChecks_data();
     void shouldKeepToItsFolderAndItsChecks();
+    void shouldRemoveItsTemporaryFileWhenEnded_data();
     void shouldRemoveItsTemporaryFileWhenEnded();
+    void shouldRestoreTheSignalActions();
+    void shouldWriteIntoOneFolderAtATime();
+    void holdTheFolderForAnotherProcess();
+    void shouldCountPiecesInAFolderOfMemory_data();
+    void shouldCountPiecesInAFolderOfMemory();
     void shouldKeepStampBytesOfAnInvalidTime();
     void shouldHoldEveryCountedFrameOnce();
 
@@ -262,36 +285,42 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording_data()
     QTest::addColumn<QByteArray>("source");
     QTest::addColumn<QStringList>("earlier"); // planted under run_1.ddb, run_2.ddb, ...
     QTest::addColumn<QString>("failures");
+    QTest::addColumn<QStringList>("pieces"); // what 1-minute pieces hold where they are written
+    const auto row = [](const char *name, const QByteArray &source, const QStringList &earlier,
+                        const char *failures, const QStringList &pieces = threePieces()) {
+        QTest::newRow(name) << source << earlier << QString(failures) << pieces;
+    };
 
-    const QByteArray damaged
-            = withField(makeRecording(3, 2, 150, "2024-05-06 10:00:00"), 66, 300, 4);
-    QTest::newRow("pieces of an earlier split into two minutes")
-            << threePieceRecording()
-            << QStringList { "0:240:2024-05-06 10:02:00", "240:60:2024-05-06 10:02:30" } << "";
-    QTest::newRow("an earlier piece of any length")
-            << threePieceRecording()
-            << QStringList { QString(), QString(), "60:30:2024-05-06 10:00:45" } << "";
-    QTest::newRow("an earlier piece cut short by the recording's end")
-            << damaged << QStringList { "0:150:2024-05-06 10:01:15" } << "2 fewer, 3 none";
-    QTest::newRow("another recording named run_2.ddb")
-            << threePieceRecording() << QStringList { QString(), "unrelated" } << "2 different";
-    QTest::newRow("an earlier piece less its last byte")
-            << threePieceRecording() << QStringList { QString(), "short" } << "2 different";
-    QTest::newRow("arbitrary bytes")
-            << threePieceRecording() << QStringList { QString(), "bytes" } << "2 different";
+    const QByteArray three = threePieceRecording();
+    row("pieces of an earlier split into two minutes", three,
+        { "0:240:2024-05-06 10:02:00", "240:60:2024-05-06 10:02:30" }, "");
+    row("an earlier piece of any length", three, { "", "", "60:30:2024-05-06 10:00:45" }, "");
+    row("an earlier piece cut short by the recording's end",
+        withField(makeRecording(3, 2, 150, "2024-05-06 10:00:00"), 66, 300, 4),
+        { "0:150:2024-05-06 10:01:15" }, "2 fewer, 3 none",
+        { threePieces().at(0), "120:30:2024-05-06 10:01:15" });
+    row("pieces of a recording without channels",
+        withField(makeRecording(0, 2, 0, "2024-05-06 10:00:00"), 66, 300, 4),
+        { "0:240:2024-05-06 10:02:00", "240:60:2024-05-06 10:02:30" }, "");
+    const QByteArray large = makeRecording(64, 1000, 80000, "2024-05-06 10:00:00");
+    const QStringList largePieces { "0:60000:2024-05-06 10:01:00",
+                                    "60000:20000:2024-05-06 10:01:20" };
+    row("an earlier piece larger than an I/O slice", large, { "0:80000:2024-05-06 10:01:20" }, "",
+        largePieces);
+    row("an earlier piece that differs past the first I/O slice", large,
+        { "flip:0:80000:2024-05-06 10:01:20" }, "1 different", largePieces);
+    row("another recording named run_2.ddb", three, { "", "unrelated" }, "2 different");
+    row("an earlier piece less its last byte", three, { "", "short" }, "2 different");
+    row("arbitrary bytes", three, { "", "bytes" }, "2 different");
     // Earlier pieces the split leaves: above its last while names are taken, and its own.
-    QTest::newRow("an earlier piece above the last")
-            << threePieceRecording() << QStringList { "", "", "", "225:75:2024-05-06 10:02:30" }
-            << "stale 4";
-    QTest::newRow("another file among them is not named")
-            << threePieceRecording()
-            << QStringList { "", "", "", "bytes", "240:60:2024-05-06 10:02:30" } << "stale 5";
-    QTest::newRow("the first free name ends the search")
-            << threePieceRecording() << QStringList { "", "", "", "", "240:60:2024-05-06 10:02:30" }
-            << "";
-    QTest::newRow("a write-protected earlier piece is kept and named")
-            << threePieceRecording() << QStringList { "", "ro:120:120:2024-05-06 10:02:00" }
-            << "2 protected, stale 2";
+    row("an earlier piece above the last", three, { "", "", "", "225:75:2024-05-06 10:02:30" },
+        "stale 4");
+    row("another file among them is not named", three,
+        { "", "", "", "bytes", "240:60:2024-05-06 10:02:30" }, "stale 5");
+    row("the first free name ends the search", three,
+        { "", "", "", "", "240:60:2024-05-06 10:02:30" }, "");
+    row("a write-protected earlier piece is kept and named", three,
+        { "", "ro:120:120:2024-05-06 10:02:00" }, "2 protected, stale 2");
 }
 
 void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
@@ -299,11 +328,12 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
     QFETCH(QByteArray, source);
     QFETCH(QStringList, earlier);
     QFETCH(QString, failures);
+    QFETCH(QStringList, pieces);
 
     QVERIFY(writeContent(sourcePath, source));
     QHash<QString, QByteArray> before;
     for (int i = 0; i < earlier.size(); ++i) {
-        const QString name = dir->filePath(QStringLiteral("run_%1.ddb").arg(i + 1));
+        const QString name = dir->filePath(QString("run_%1.ddb").arg(i + 1));
         if (earlier.at(i).isEmpty())
             continue;
         const bool readOnly = earlier.at(i).startsWith("ro:");
@@ -322,17 +352,15 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
 #endif
 
     QCOMPARE(describe(splitFile(sourcePath, 1)), failures);
-    for (int number = 1; number <= 3; ++number) {
-        const QString name = dir->filePath(QStringLiteral("run_%1.ddb").arg(number));
-        if (failures.contains(QStringLiteral("%1 ").arg(number))
-            && !failures.contains(QStringLiteral("%1 fewer").arg(number))) {
+    for (int number = 1; number <= pieces.size(); ++number) {
+        const QString name = dir->filePath(QString("run_%1.ddb").arg(number));
+        if (failures.contains(QString("%1 ").arg(number))
+            && !failures.contains(QString("%1 fewer").arg(number))) {
             QCOMPARE(fileContent(name), before.value(name));
             continue;
         }
-        const QString piece = number == 2 && failures.contains("fewer")
-                ? "120:30:2024-05-06 10:01:15"
-                : threePieces().at(number - 1);
-        QCOMPARE(fileContent(name), expectedPiece(source, piece, 3));
+        QCOMPARE(fileContent(name),
+                 expectedPiece(source, pieces.at(number - 1), Ddb::readHeader(source)->channels));
 #if defined(Q_OS_UNIX)
         QCOMPARE(modeOf(name), before.contains(name) ? mode_t(0604) : mode_t(0666 & ~umaskNow));
 #endif
@@ -435,34 +463,40 @@ void TestPieceWriter::shouldLeaveWhatStandsUnderAPieceName()
 void TestPieceWriter::shouldRespectWhatThisUserMayNotDo_data()
 {
     QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("pieceMode"); // of an earlier piece 2, another user's in the group
     QTest::addColumn<QString>("failures");
-    QTest::newRow("another user's 0640 file in a group's folder") << 0770 << "2 protected, stale 2";
-    QTest::newRow("a folder this user may enter but not read") << 0730 << "no folder";
+    QTest::newRow("another user's 0640 file in a group's folder")
+            << 0770 << 0640 << "2 protected, stale 2";
+    QTest::newRow("a folder this user may enter but not read") << 0730 << 0640 << "no folder";
+    QTest::newRow("a piece the group shares, replaced by another member: its group kept")
+            << 0770 << 0660 << "";
 }
 
 void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
 {
 #if defined(Q_OS_UNIX)
     QFETCH(int, folderMode);
+    QFETCH(int, pieceMode);
     QFETCH(QString, failures);
     if (geteuid() != 0)
         QSKIP("needs root, to act as two other users");
-    if (System::goesByPath() && failures == "no folder")
-        QSKIP("the portable writer goes by path and holds no folder");
-    // Ids no one on the machine uses.
+    if (System::goesByPath() && failures != "2 protected, stale 2")
+        QSKIP("the portable writer goes by path, holds no folder and keeps no group");
+    // Ids no one on the machine uses: two users of one group, the splitter's own group apart.
     const uid_t splitter = 54321;
     const uid_t other = 54322;
     const gid_t group = 54320;
+    const gid_t splittersOwn = 54323;
     const QByteArray source = threePieceRecording();
     const QString work = dir->filePath("work");
     QVERIFY(QDir(dir->path()).mkdir("work"));
     const QString path = work + "/run.ddb";
     const QString second = work + "/run_2.ddb";
     QVERIFY(writeContent(path, source));
-    // An earlier piece by content: only the right to write it is missing.
+    // An earlier piece by content.
     QVERIFY(writeContent(second, expectedPiece(source, threePieces().at(1), 3)));
     QCOMPARE(chown(QFile::encodeName(second).constData(), other, group), 0);
-    QCOMPARE(chmod(QFile::encodeName(second).constData(), 0640), 0);
+    QCOMPARE(chmod(QFile::encodeName(second).constData(), mode_t(pieceMode)), 0);
     QCOMPARE(chmod(QFile::encodeName(dir->path()).constData(), 0711), 0);
     QCOMPARE(chown(QFile::encodeName(work).constData(), 0, group), 0);
     QCOMPARE(chmod(QFile::encodeName(work).constData(), mode_t(folderMode)), 0);
@@ -470,7 +504,7 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
     const QString said = inChild([&] {
         QByteArray said = "cannot become the user";
         Loaded loaded;
-        if (setgroups(1, &group) == 0 && setresgid(group, group, group) == 0
+        if (setgroups(1, &group) == 0 && setresgid(splittersOwn, splittersOwn, splittersOwn) == 0
             && setresuid(splitter, splitter, splitter) == 0)
             said = System::readRecording(path, loaded.bytes, loaded.source, -1)
                             == System::ReadResult::Loaded
@@ -480,8 +514,9 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
     });
     QCOMPARE(said, failures);
     QCOMPARE(fileContent(second), expectedPiece(source, threePieces().at(1), 3));
-    const QStringList written = entriesOf(work).filter("run_");
-    QCOMPARE(written.size(), failures == "no folder" ? 1 : 3);
+    QCOMPARE(entriesOf(work).filter("run_").size(), failures == "no folder" ? 1 : 3);
+    QCOMPARE(statusOf(second).st_gid, group);
+    QCOMPARE(modeOf(second), mode_t(pieceMode));
 #else
     QSKIP("users, groups and fork() are POSIX's");
 #endif
@@ -504,6 +539,8 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses_data()
     QTest::newRow("creating fails") << QStringList { "shim:openat/unnamed:EACCES" } << all;
     QTest::newRow("linking an unnamed piece fails") << QStringList { "shim:linkat:EACCES" } << all;
     QTest::newRow("no unnamed files on this file system") << QStringList { named } << "";
+    QTest::newRow("no unnamed files, as some kernels say with EISDIR")
+            << QStringList { "shim:openat/unnamed:EISDIR" } << "";
     QTest::newRow("renaming a named piece fails")
             << QStringList { named, "shim:renameat2:EACCES", "shim:renameat:EACCES" } << all;
     QTest::newRow("no exclusive rename: linked, then the temporary name removed")
@@ -513,6 +550,9 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses_data()
     QTest::newRow("a temporary file that cannot be removed")
             << QStringList { named, "fiu:posix/io/rw/write:ENOSPC", "shim:unlinkat:EPERM" }
             << "1 disk left, 2 disk left, 3 disk left, stale 3";
+    QTest::newRow("written, but the temporary name cannot be removed")
+            << QStringList { named, "shim:renameat2:EINVAL", "shim:unlinkat:EPERM" }
+            << "1 written left, 2 written left";
     QTest::newRow("no permissions on this file system")
             << QStringList { "shim:fchmod:ENOSYS", "shim:fchown:EPERM" } << "";
     QTest::newRow("setting the permissions fails")
@@ -580,6 +620,9 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
     }
     if (!injected.contains("fchmod:ENOSYS"))
         QCOMPARE(modeOf(third), mode_t(0604));
+    if (geteuid() == 0 && !injected.contains("fchown") && !System::goesByPath())
+        QCOMPARE(QString("%1:%2").arg(statusOf(third).st_uid).arg(statusOf(third).st_gid),
+                 "54322:54320");
     const QStringList left = leftoverTemporaries(dir->path());
     QCOMPARE(left.size(), failures.count("left"));
     entries << left;
@@ -593,7 +636,7 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
 
 void TestPieceWriter::shouldKeepToItsFolderAndItsChecks_data()
 {
-    QTest::addColumn<QString>("named"); // a fault that makes temporary files named, or none
+    QTest::addColumn<QString>("fault"); // made before loading, or none
     QTest::addColumn<QByteArray>("call"); // the hook runs right before its nth call
     QTest::addColumn<int>("nth");
     QTest::addColumn<QString>("change"); // what the hook does
@@ -602,6 +645,9 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks_data()
     const QString named = "shim:openat/unnamed:EOPNOTSUPP";
     QTest::newRow("the folder swapped for a link between pieces")
             << QString() << QByteArray("openat/unnamed") << 2 << "swap folder"
+            << "";
+    QTest::newRow("a file planted at a temporary name before it is created")
+            << named << QByteArray("openat/create") << 1 << "plant temporary"
             << "";
     QTest::newRow("a file planted at a new name before the piece is linked")
             << QString() << QByteArray("linkat") << 2 << "plant file"
@@ -615,12 +661,21 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks_data()
     QTest::newRow("an earlier piece rewritten before it is replaced")
             << QString() << QByteArray("linkat") << 2 << "rewrite earlier"
             << "2 changed";
+    QTest::newRow("only the change time of an earlier piece moved before it is replaced")
+            << QString() << QByteArray("linkat") << 2 << "touch earlier"
+            << "2 changed, stale 2";
+    QTest::newRow("an earlier piece rewritten as the piece is swapped in")
+            << QString() << QByteArray("renameat2") << 1 << "rewrite earlier"
+            << "2 changed";
+    QTest::newRow("an earlier piece rewritten, same size, where times tell nothing")
+            << "shim:coarse" << QByteArray("openat/unnamed") << 2 << "rewrite earlier"
+            << "2 changed";
 }
 
 void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
 {
 #if defined(Q_OS_UNIX)
-    QFETCH(QString, named);
+    QFETCH(QString, fault);
     QFETCH(QByteArray, call);
     QFETCH(int, nth);
     QFETCH(QString, change);
@@ -636,71 +691,170 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
     const QString work = dir->filePath("work");
     const QString second = work + "/run_2.ddb";
     QVERIFY(writeContent(work + "/run.ddb", source));
-    const bool earlier = change.endsWith("earlier");
-    if (earlier)
+    if (change.endsWith("earlier"))
         QVERIFY(writeContent(second, planted(source, "240:60:2024-05-06 10:02:30")));
+    if (!fault.isEmpty())
+        injection.enable(fault);
     Loaded loaded = load(work + "/run.ddb");
     const QString moved = dir->filePath("moved");
-    injection.hookBefore(call.constData(), nth, [&] {
+    QString plantedName;
+    injection.hookBefore(call.constData(), nth, [&](const QByteArray &name) {
+        const QByteArray secondName = QFile::encodeName(second);
         if (change == "swap folder") {
             QVERIFY(QFile::rename(work, moved) && QFile::link(dir->filePath("other"), work));
+        } else if (change == "plant temporary") {
+            plantedName = QFile::decodeName(name);
+            QVERIFY(writeContent(work + '/' + plantedName, "planted"));
         } else if (change == "plant file") {
             QVERIFY(writeContent(second, "planted"));
         } else if (change == "plant link") {
             QVERIFY(QFile::link("run.ddb", second));
         } else if (change == "protect earlier") {
-            QCOMPARE(chmod(QFile::encodeName(second).constData(), 0444), 0);
+            QCOMPARE(chmod(secondName.constData(), 0444), 0);
+        } else if (change == "touch earlier") {
+            QCOMPARE(chmod(secondName.constData(), modeOf(second)), 0);
         } else {
             QFile file(second);
             QVERIFY(file.open(QIODevice::ReadWrite) && file.write("x", 1) == 1);
         }
     });
-    if (!named.isEmpty())
-        injection.enable(named);
     const Ddb::SplitOutcome outcome = split(loaded, 1);
     const QByteArray secondNow = fileContent(second);
     const bool wasLink = QFileInfo(second).isSymLink();
-    injection.disable({ named });
+    injection.disable({ fault });
 
     QCOMPARE(describe(outcome), failures);
     const QString folder = change == "swap folder" ? moved : work;
     QCOMPARE(entriesOf(dir->filePath("other")), QStringList());
-    QVERIFY(leftoverTemporaries(folder).isEmpty());
+    QCOMPARE(leftoverTemporaries(folder),
+             plantedName.isEmpty() ? QStringList() : QStringList { plantedName });
+    if (!plantedName.isEmpty())
+        QCOMPARE(fileContent(work + '/' + plantedName), "planted");
     for (int number = 1; number <= 3; ++number) {
-        const QString piece = folder + QStringLiteral("/run_%1.ddb").arg(number);
+        const QString piece = folder + QString("/run_%1.ddb").arg(number);
         if (number != 2 || failures.isEmpty())
             QCOMPARE(fileContent(piece), expectedPiece(source, threePieces().at(number - 1), 3));
     }
     if (change == "plant file")
         QCOMPARE(secondNow, QByteArray("planted"));
     QCOMPARE(wasLink, change == "plant link");
-    if (change == "protect earlier")
+    if (change == "protect earlier" || change == "touch earlier")
         QCOMPARE(secondNow, planted(source, "240:60:2024-05-06 10:02:30"));
+    if (change == "rewrite earlier")
+        QCOMPARE(secondNow.at(0), 'x');
 #else
     QSKIP("preloaded fault injection is POSIX's");
 #endif
 }
 
+void TestPieceWriter::shouldRemoveItsTemporaryFileWhenEnded_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM, as at logout") << int(SIGTERM);
+    QTest::newRow("SIGINT, as by Ctrl+C") << int(SIGINT);
+    QTest::newRow("SIGHUP, as when its terminal closes") << int(SIGHUP);
+}
+
 void TestPieceWriter::shouldRemoveItsTemporaryFileWhenEnded()
 {
 #if defined(Q_OS_UNIX)
+    QFETCH(int, signalNumber);
     static FaultInjection injection;
     TRANCHEL_REQUIRE_FAULTS(injection);
     if (System::goesByPath())
         QSKIP("beyond what the portable writer promises");
     QVERIFY(writeContent(sourcePath, threePieceRecording()));
-    // Ended, as by a logout, while its named temporary file is complete but not renamed.
-    const QString ended = inChild([this] {
+    // Ended while its named temporary file is complete but not renamed.
+    const QString ended = inChild([this, signalNumber] {
         injection.enable("shim:openat/unnamed:EOPNOTSUPP");
-        injection.hookBefore("renameat2", 1, [] { kill(getpid(), SIGTERM); });
+        injection.hookBefore("renameat2", 1,
+                             [signalNumber](const QByteArray &) { raise(signalNumber); });
         splitFile(sourcePath, 1);
         return QByteArray("not ended");
     });
-    QCOMPARE(ended, QString("killed by signal %1").arg(SIGTERM));
+    QCOMPARE(ended, QString("killed by signal %1").arg(signalNumber));
     QCOMPARE(entriesOf(dir->path()), QStringList { "run.ddb" });
 #else
     QSKIP("signals and fork() are POSIX's");
 #endif
+}
+
+// What the program had set for these signals is its own again once a split ends.
+void TestPieceWriter::shouldRestoreTheSignalActions()
+{
+#if defined(Q_OS_UNIX)
+    struct sigaction own
+    { };
+    own.sa_handler = [](int) {};
+    for (const int signalNumber : { SIGXFSZ, SIGINT })
+        QCOMPARE(sigaction(signalNumber, &own, nullptr), 0);
+    QVERIFY(writeContent(sourcePath, threePieceRecording()));
+    QCOMPARE(describe(splitFile(sourcePath, 1)), "");
+    for (const int signalNumber : { SIGXFSZ, SIGINT }) {
+        struct sigaction now
+        { };
+        QCOMPARE(sigaction(signalNumber, nullptr, &now), 0);
+        QVERIFY(now.sa_handler == own.sa_handler);
+        signal(signalNumber, SIG_DFL);
+    }
+#else
+    QSKIP("signal actions are POSIX's");
+#endif
+}
+
+// Another process splits into the folder; meanwhile the recording is copied in again, as a
+// new file under the same name, and its split is refused.
+void TestPieceWriter::shouldWriteIntoOneFolderAtATime()
+{
+    QVERIFY(writeContent(sourcePath, threePieceRecording()));
+    QProcess other;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TRANCHEL_HOLD_FOLDER", sourcePath);
+    other.setProcessEnvironment(environment);
+    other.start(QCoreApplication::applicationFilePath(), { "holdTheFolderForAnotherProcess" });
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(sourcePath + ".held"), 30000);
+    QVERIFY(QFile::remove(sourcePath) && writeContent(sourcePath, threePieceRecording()));
+    Loaded copy = load(sourcePath);
+    QCOMPARE(describe(split(copy, 1)), "folder busy");
+    QVERIFY(QFile::remove(sourcePath + ".held") && other.waitForFinished(30000));
+    QCOMPARE(entriesOf(dir->path()), QStringList { "run.ddb" });
+    QCOMPARE(describe(split(copy, 1)), "");
+}
+
+// Run by the test above as another process: holds the folder of the recording it is given
+// until told to let go.
+void TestPieceWriter::holdTheFolderForAnotherProcess()
+{
+    const QString path = qEnvironmentVariable("TRANCHEL_HOLD_FOLDER");
+    if (path.isEmpty())
+        QSKIP("run by shouldWriteIntoOneFolderAtATime as another process");
+    Loaded held = load(path);
+    QCOMPARE(held.source.lockFolder(), System::RecordingSource::FolderLock::Held);
+    QVERIFY(writeContent(path + ".held", "held"));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(path + ".held"), 60000);
+}
+
+void TestPieceWriter::shouldCountPiecesInAFolderOfMemory_data()
+{
+    QTest::addColumn<qint64>("memoryLimit");
+    QTest::addColumn<QString>("failures");
+    // The pieces take 3 headers and 300 frames of 12 bytes.
+    QTest::newRow("room for every piece") << qint64(3 * 512 + 3600) << "";
+    QTest::newRow("a byte short") << qint64(3 * 512 + 3599) << "short of memory";
+}
+
+void TestPieceWriter::shouldCountPiecesInAFolderOfMemory()
+{
+    QFETCH(qint64, memoryLimit);
+    QFETCH(QString, failures);
+    if (QStorageInfo("/dev/shm").fileSystemType() != "tmpfs")
+        QSKIP("no tmpfs at /dev/shm here");
+    QTemporaryDir memory("/dev/shm/tranchel-XXXXXX");
+    const QString path = memory.filePath("run.ddb");
+    QVERIFY(writeContent(path, threePieceRecording()));
+    Loaded loaded = load(path);
+    QCOMPARE(describe(split(loaded, 1, memoryLimit)), failures);
+    QCOMPARE(entriesOf(memory.path()).size(), failures.isEmpty() ? 4 : 1);
 }
 
 void TestPieceWriter::shouldKeepStampBytesOfAnInvalidTime()

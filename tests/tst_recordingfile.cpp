@@ -120,7 +120,13 @@ void TestRecordingFile::shouldRefuseWhatIsNoRecording()
     System::RecordingSource source;
     QCOMPARE(System::readRecording(previous, bytes, source, -1), System::ReadResult::Loaded);
     const System::FileIdentity held = source.identity();
+#if defined(Q_OS_LINUX)
+    const int descriptors = entriesOf("/proc/self/fd").size();
+#endif
     QCOMPARE(System::readRecording(path, bytes, source, -1), result);
+#if defined(Q_OS_LINUX)
+    QCOMPARE(entriesOf("/proc/self/fd").size(), descriptors); // the refused file let go of
+#endif
     QCOMPARE(bytes, QByteArray(100, 'p'));
     QVERIFY(source.isOpen());
     QVERIFY(source.identity() == held);

@@ -156,6 +156,16 @@ void TestSystemMemory::shouldTakeTheTightestLimit_data()
             << QStringList { meminfo, v2Group, "proc/self/mountinfo=" + v2Mount,
                              v2Folder + "memory.max=1073741824\n" }
             << qint64(1024 - 64);
+    QTest::newRow("a limit of 0: nothing")
+            << QStringList { meminfo, v2Group, "proc/self/mountinfo=" + v2Mount,
+                             v2Folder + "memory.max=0\n" }
+            << qint64(0);
+    QTest::newRow("a mount point with a blank, written as an octal escape")
+            << QStringList { meminfo, v2Group,
+                             "proc/self/mountinfo=31 23 0:28 / /sys/fs/my\\040cgroup rw - cgroup2 "
+                             "cgroup2 rw\n",
+                             "sys/fs/my cgroup/app.slice/run.scope/memory.max=1073741824\n" }
+            << qint64(1024 - 64);
     QTest::newRow("a group over its limit: nothing")
             << QStringList { meminfo, v2Group, "proc/self/mountinfo=" + v2Mount,
                              v2Folder + "memory.max=104857600\n",

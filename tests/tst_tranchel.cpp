@@ -345,11 +345,29 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
             << QStringList { "Refused: the recording's folder cannot be opened (Permission "
                              "denied)" };
     Ddb::SplitOutcome busy;
-    busy.busy = true;
-    QTest::newRow("another split running")
+    busy.lock = System::RecordingSource::FolderLock::HeldElsewhere;
+    busy.memoryShort = 3 << 20;
+    QTest::newRow("another split in the folder, and a folder of memory too small")
             << busy
-            << QStringList { QStringLiteral(
-                       "Refused: another split of this recording is running") };
+            << QStringList { "Refused: another split is writing into this folder",
+                             "Refused: this folder is held in memory, and its pieces would need "
+                             "3 MiB more than is free" };
+    Ddb::SplitOutcome unlocked;
+    unlocked.written = 1;
+    unlocked.lock = System::RecordingSource::FolderLock::NotLockable;
+    QTest::newRow("a folder that cannot be locked")
+            << unlocked
+            << QStringList { "1 piece written: run_1.ddb", "In /d<b>&amp;",
+                             "No lock could be taken on this folder: another split into it would "
+                             "not have been noticed" };
+    Ddb::SplitOutcome leftover;
+    leftover.failures << failed(1, PieceFailure::NotWritten, diskFull)
+                      << failed(2, PieceFailure::NotWritten, diskFull, ".tranchel-2.tmp");
+    QTest::newRow("a temporary file left is never merged into the line before")
+            << leftover
+            << QStringList { "Piece 1: the disk refused it (No space left on device)",
+                             "Piece 2: the disk refused it (No space left on device); its "
+                             "temporary file .tranchel-2.tmp could not be removed" };
     Ddb::SplitOutcome unsynced;
     unsynced.written = 2;
     unsynced.folderSyncError = inputOutput;
@@ -617,9 +635,9 @@ void TestTranchel::shouldReportAFailedSplit_data()
             << QStringList { "100000", "1", "3", "6000000" } << sourceOnly
             << "Pieces 1 to 100000: not written: the recording holds none of its frames";
 #if defined(Q_OS_UNIX)
-    QTest::newRow("another split of the recording running")
+    QTest::newRow("another split writing into the folder")
             << base << "locked" << splitDebug << sourceOnly
-            << "Refused: another split of this recording is running";
+            << "Refused: another split is writing into this folder";
 #endif
     QTest::newRow("a folder flush that fails after a single piece")
             << makeRecording(3, 2, 90, "2024-05-06 10:00:00") << "fiu:posix/io/sync/fsync:EIO"
@@ -640,12 +658,12 @@ void TestTranchel::shouldReportAFailedSplit()
     if (fault)
         TRANCHEL_REQUIRE_FAULTS(injection);
     if (setup == "locked" && System::goesByPath())
-        QSKIP("the portable steps lock nothing");
+        QSKIP("the portable steps lock the folder with a file of their own");
     const QString path = write("run.ddb", source);
     open(path);
 #if defined(Q_OS_UNIX)
-    // Another window splitting it holds the lock through a descriptor of its own.
-    const int other = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Another window splitting into the folder holds its lock through a descriptor of its own.
+    const int other = ::open(QFile::encodeName(dir->path()).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(other >= 0);
     if (setup == "locked")
         QCOMPARE(flock(other, LOCK_EX | LOCK_NB), 0);
@@ -745,6 +763,18 @@ void TestTranchel::shouldShortenALongName()
     auto *nameLabel = child<QLabel>("nameLabel");
     QVERIFY(nameLabel->toolTip().contains(path.toHtmlEscaped()));
     QVERIFY(!nameLabel->toolTip().contains("a&b"));
+    // Shortened only where it must be: the longest name of its kind that fits shows whole.
+    QLabel measure;
+    measure.setFont(nameLabel->font());
+    const auto width = [&measure](const QString &name) {
+        measure.setText("<b>Name:</b> " + name);
+        return measure.sizeHint().width();
+    };
+    QString fitting = ".ddb";
+    while (width('M' + fitting) <= nameLabel->width())
+        fitting.prepend('M');
+    open(write(fitting, threePieceRecording()));
+    QCOMPARE(nameLabel->text(), "<b>Name:</b> " + fitting);
     cancelOpen();
     QCOMPARE(nameLabel->toolTip(), QString());
 }
