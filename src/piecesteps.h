@@ -7,6 +7,7 @@
 #include "systemerror.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -37,6 +38,9 @@ NameEntry lookUp(const RecordingSource &source, const QString &name, Error *erro
 
 // Whether this user may write the file under `name`: Permission when not.
 Error mayWrite(const RecordingSource &source, const QString &name);
+
+// The names of this program's temporary files in the recording's folder.
+QStringList temporaryFiles(const RecordingSource &source);
 
 // A file in the recording's folder opened for reading, never through a link.
 class FileReader

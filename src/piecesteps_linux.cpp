@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +50,17 @@ System::NameEntry entryOf(const struct stat &status)
     entry.group = status.st_gid;
     entry.mode = status.st_mode & 0777;
     return entry;
+}
+
+// A step in a folder that was removed fails with whatever the file system says of it (ENOENT,
+// or EACCES for an unnamed file): the folder's own link count tells.
+Error errorIn(int folder, int code)
+{
+    struct stat status
+    { };
+    if (fstat(folder, &status) == 0 && status.st_nlink == 0)
+        return { System::Cause::FolderGone, qt_error_string(code) };
+    return System::nativeError(code);
 }
 
 // File systems that keep no owners or permissions (FAT, some shares) answer so.
@@ -98,6 +110,26 @@ Error mayWrite(const RecordingSource &source, const QString &name)
     return faccessat(folderOf(source), QFile::encodeName(name).constData(), W_OK, AT_EACCESS) == 0
             ? Error()
             : lastError();
+}
+
+QStringList temporaryFiles(const RecordingSource &source)
+{
+    QStringList names;
+    const int descriptor = openat(folderOf(source), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *folder = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
+    if (!folder) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return names;
+    }
+    while (const dirent *entry = readdir(folder)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith(".tranchel-") && name.endsWith(".tmp"))
+            names << QFile::decodeName(name);
+    }
+    closedir(folder);
+    names.sort();
+    return names;
 }
 
 struct FileReader::Private
@@ -275,13 +307,13 @@ Error PieceFile::create()
     if (d->descriptor >= 0)
         return {};
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-        return lastError();
+        return errorIn(d->folder, errno);
     const int error = d->createNamed([this](const char *candidate) {
         d->descriptor = openat(d->folder, candidate,
                                O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0666);
         return d->descriptor >= 0;
     });
-    return error ? nativeError(error) : Error();
+    return error ? errorIn(d->folder, error) : Error();
 }
 
 Error PieceFile::write(const char *data, qint64 length)
@@ -300,7 +332,7 @@ Error PieceFile::write(const char *data, qint64 length)
 Error PieceFile::flush()
 {
     if (fdatasync(d->descriptor) != 0)
-        return lastError();
+        return errorIn(d->folder, errno);
     // Nothing reads the piece again; its clean pages are better left to the next one.
     posix_fadvise(d->descriptor, 0, 0, POSIX_FADV_DONTNEED);
     return {};
@@ -310,15 +342,15 @@ Error PieceFile::nameWithoutReplacing()
 {
     if (!d->name.isEmpty()) {
         if (const int error = d->close())
-            return nativeError(error);
+            return errorIn(d->folder, error);
         const int error = d->nameNamedFile();
-        return error ? nativeError(error) : Error();
+        return error ? errorIn(d->folder, error) : Error();
     }
     if (const int error = d->link(d->target.constData()))
-        return nativeError(error);
+        return errorIn(d->folder, error);
     if (const int error = d->close()) {
         unlinkat(d->folder, d->target.constData(), 0);
-        return nativeError(error);
+        return errorIn(d->folder, error);
     }
     return {};
 }
@@ -335,15 +367,15 @@ Error PieceFile::replace(const NameEntry &replaced,
     if (!error)
         error = d->close();
     if (error)
-        return nativeError(error);
+        return errorIn(d->folder, error);
     if (const Error changed = stillAsChecked(QFile::decodeName(d->target)))
         return changed;
     if (renameat2(d->folder, d->name.constData(), d->folder, d->target.constData(), RENAME_EXCHANGE)
         != 0) {
         if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-            return lastError();
+            return errorIn(d->folder, errno);
         error = d->renameOnto();
-        return error ? nativeError(error) : Error();
+        return error ? errorIn(d->folder, error) : Error();
     }
     const Error changed = stillAsChecked(QFile::decodeName(d->name));
     if (changed

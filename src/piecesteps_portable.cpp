@@ -7,6 +7,7 @@
 // piece goes there rather than taken without replacing.
 #include "piecesteps.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -90,6 +91,13 @@ Error mayWrite(const RecordingSource &source, const QString &name)
 {
     return QFileInfo(pathIn(source, name)).isWritable() ? Error()
                                                         : System::errorOf(Cause::Permission);
+}
+
+QStringList temporaryFiles(const RecordingSource &source)
+{
+    return QDir(source.folderPath())
+            .entryList({ QStringLiteral(".tranchel-*.tmp") }, QDir::Files | QDir::Hidden,
+                       QDir::Name);
 }
 
 struct FileReader::Private

@@ -127,6 +127,22 @@ Error mayWrite(const RecordingSource &source, const QString &name)
     return writable.isValid() ? Error() : lastError();
 }
 
+QStringList temporaryFiles(const RecordingSource &source)
+{
+    QStringList names;
+    WIN32_FIND_DATAW found {};
+    const HANDLE search
+            = FindFirstFileW(native(pathIn(source, QStringLiteral(".tranchel-*.tmp"))), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names << QString::fromWCharArray(found.cFileName);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    names.sort();
+    return names;
+}
+
 struct FileReader::Private
 {
     Handle file;

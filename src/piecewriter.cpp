@@ -47,9 +47,15 @@ bool wasWritten(const Ddb::FailedPiece &piece)
             || piece.outcome.failure == Ddb::PieceFailure::FewerFrames;
 }
 
-Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure)
+Ddb::FailedPiece failed(const Ddb::Piece &piece, const Ddb::PieceOutcome &outcome)
 {
-    return { number, { failure, System::Error(), QString() } };
+    return { piece.number, outcome, piece.frames, piece.plannedFrames,
+             Ddb::HeaderSize + piece.byteLength };
+}
+
+Ddb::FailedPiece failed(const Ddb::Piece &piece, Ddb::PieceFailure failure)
+{
+    return failed(piece, { failure, System::Error(), QString() });
 }
 
 // Earlier pieces this split leaves: names of its own it did not write, and names numbered
@@ -109,14 +115,14 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
         const Ddb::Piece piece = plan.piece(index);
         if (!piece.isWritable()) {
-            outcome.failures.append(failed(piece.number, PieceFailure::NoFrames));
+            outcome.failures.append(failed(piece, PieceFailure::NoFrames));
             continue;
         }
         Q_ASSERT(piece.firstByte + piece.byteLength <= recording.size());
         PieceBytes bytes { pieceFileName(source.fileName(), piece.number), piece.number, headerCopy,
                            nullptr, 0 };
         if (!stampPieceHeader(bytes.header, piece.timeStamp, piece.frames)) {
-            outcome.failures.append(failed(piece.number, PieceFailure::StampTooLate));
+            outcome.failures.append(failed(piece, PieceFailure::StampTooLate));
             continue;
         }
         // Straight from the loaded recording: a second copy would double the memory.
@@ -126,14 +132,21 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
         if (written.failure == PieceFailure::None) {
             ++outcome.written;
             if (!piece.isWhole())
-                outcome.failures.append(failed(piece.number, PieceFailure::FewerFrames));
+                outcome.failures.append(failed(piece, PieceFailure::FewerFrames));
         }
         if (written.failure != PieceFailure::None || !written.leftover.isEmpty())
-            outcome.failures.append({ piece.number, written });
+            outcome.failures.append(failed(piece, written));
     }
     if (outcome.written > 0)
         outcome.folderSyncError = source.syncFolder();
     outcome.stalePieces = stalePieces(source, plan, earlier, outcome);
+    // While the folder is held no other split on this machine writes into it, so these are
+    // no running split's.
+    if (lock.state() == System::RecordingSource::FolderLock::Held) {
+        outcome.strandedTemporaries = System::temporaryFiles(source);
+        for (const Ddb::FailedPiece &piece : qAsConst(outcome.failures))
+            outcome.strandedTemporaries.removeOne(piece.outcome.leftover);
+    }
     return outcome;
 }
 

@@ -17,6 +17,9 @@ struct FailedPiece
 {
     quint32 number = 0;
     PieceOutcome outcome;
+    quint32 frames = 0; // what the piece holds, or would have held
+    quint32 plannedFrames = 0;
+    qint64 bytes = 0; // its size on disk, header included
 };
 
 struct SplitOutcome
@@ -36,6 +39,8 @@ struct SplitOutcome
     // Earlier pieces of the recording that this split did not replace: under the names of
     // pieces it did not write, or numbered above its last.
     QVector<quint32> stalePieces;
+    // Temporary files in the folder that splits which were stopped left behind.
+    QStringList strandedTemporaries;
 
     bool succeeded() const
     {

@@ -81,6 +81,9 @@ public:
     bool folderKeepsFineTimes() const { return m_fineTimes; }
     bool folderIsInMemory() const { return m_inMemory; }
     const QString &folderPath() const { return m_path.folder; }
+    // Where the folder held since loading is now, whatever was renamed or swapped for a link
+    // meanwhile; `removed` tells when it is gone.
+    QString folderPathNow(bool *removed) const;
     const QString &fileName() const { return m_path.name; }
 
 private:

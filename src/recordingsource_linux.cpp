@@ -8,6 +8,7 @@
 #include "systemio.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 
@@ -97,6 +98,18 @@ void RecordingSource::unlockFolder()
 Error RecordingSource::syncFolder() const
 {
     return fsync(int(m_folderHandle)) == 0 ? Error() : lastError();
+}
+
+QString RecordingSource::folderPathNow(bool *removed) const
+{
+    const QString link = QStringLiteral("/proc/self/fd/%1").arg(m_folderHandle);
+    QString path = QFileInfo(link).symLinkTarget();
+    // The kernel marks a folder that was removed so.
+    const QString gone = QStringLiteral(" (deleted)");
+    *removed = path.endsWith(gone);
+    if (*removed)
+        path.chop(gone.size());
+    return path.isEmpty() ? m_path.folder : path;
 }
 
 void RecordingSource::close()

@@ -103,6 +103,14 @@ Error RecordingSource::syncFolder() const
     return {};
 }
 
+// No folder is held: where its path leads now.
+QString RecordingSource::folderPathNow(bool *removed) const
+{
+    const QFileInfo folder(m_path.folder);
+    *removed = !folder.isDir();
+    return folder.absoluteFilePath();
+}
+
 void RecordingSource::close()
 {
     forget();

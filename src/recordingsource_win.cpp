@@ -131,6 +131,23 @@ Error RecordingSource::syncFolder() const
     return {};
 }
 
+// The folder is held without delete sharing, so it is never removed meanwhile.
+QString RecordingSource::folderPathNow(bool *removed) const
+{
+    *removed = false;
+    wchar_t path[32768] = {};
+    const DWORD length = GetFinalPathNameByHandleW(handleOf(m_folderHandle), path, 32768,
+                                                   FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= 32768)
+        return m_path.folder;
+    QString now = QString::fromWCharArray(path, int(length));
+    if (now.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        now = QLatin1String("\\\\") + now.mid(8);
+    else if (now.startsWith(QLatin1String("\\\\?\\")))
+        now = now.mid(4);
+    return QDir::fromNativeSeparators(now);
+}
+
 void RecordingSource::close()
 {
     unlockFolder();

@@ -5,68 +5,136 @@
 
 #include <QTextDocument>
 
+#include <algorithm>
+
 namespace {
+
+using Ddb::PieceFailure;
+using System::Cause;
 
 constexpr int ShownLines = 20;
 
-QString systemError(const QString &what, const System::Error &error)
+// The system's own words, where they add something to ours.
+QString withText(const QString &what, const System::Error &error)
 {
     return error.text.isEmpty() ? what : QStringLiteral("%1 (%2)").arg(what, error.text);
 }
 
-QString reason(const Ddb::PieceOutcome &failed)
+QString mebibytes(qint64 bytes)
 {
-    using Ddb::PieceFailure;
+    return QString::number((bytes + (1 << 20) - 1) >> 20);
+}
+
+// Why a step on the disk failed, and what helps where one thing does. "The disk" is said only
+// of the disk itself.
+QString causeOf(const System::Error &error, qint64 bytes)
+{
+    switch (error.cause) {
+    case Cause::DiskFull:
+        return QStringLiteral("the disk is full: %1 MiB more are needed").arg(mebibytes(bytes));
+    case Cause::ReadOnlyFileSystem:
+        return QStringLiteral("the disk is read-only");
+    case Cause::InputOutput:
+        return withText(QStringLiteral("the disk failed to read or write"), error);
+    case Cause::Permission:
+        return QStringLiteral("you may not write into this folder: copy the recording to a "
+                              "folder you can write, and split it there");
+    case Cause::FileSizeLimit:
+        return QStringLiteral("larger than the file size limit this program runs under");
+    case Cause::TooManyOpenFiles:
+        return QStringLiteral("too many files are open: close some programs, then split again");
+    case Cause::NameTooLong:
+        return QStringLiteral("the name is too long for this folder's file system: give the "
+                              "recording a shorter name");
+    case Cause::FolderGone:
+        return QStringLiteral("the folder was removed or moved away");
+    case Cause::ChangedMeanwhile:
+        return QStringLiteral("the name was taken, or the file under it changed, while the "
+                              "split ran");
+    case Cause::InUse:
+        return QStringLiteral("another program holds the file open and shares it with no one: "
+                              "close it, then split again");
+    case Cause::NotSupported:
+    case Cause::Other:
+    case Cause::None:
+        break;
+    }
+    return withText(QStringLiteral("it could not be written"), error);
+}
+
+QString reason(const Ddb::FailedPiece &failed, qint64 bytes)
+{
+    const Ddb::PieceOutcome &outcome = failed.outcome;
+    const QString inTheWay = QStringLiteral(": rename or move it, then split again");
     QString text;
-    switch (failed.failure) {
+    switch (outcome.failure) {
     case PieceFailure::NotARegularFile:
-        text = QStringLiteral("a folder or special file has its name");
+        text = QStringLiteral("a folder or special file has this name") + inTheWay;
         break;
     case PieceFailure::LinkInTheWay:
-        text = QStringLiteral("a link has its name");
+        text = QStringLiteral("a link has this name, and links are never followed") + inTheWay;
         break;
     case PieceFailure::IsTheRecording:
-        text = QStringLiteral("its name is the recording itself");
-        break;
-    case PieceFailure::WriteProtected:
-        text = QStringLiteral("the file under its name is write-protected or not this user's to "
-                              "write");
+        text = QStringLiteral("this name leads to the recording itself") + inTheWay;
         break;
     case PieceFailure::DifferentFile:
-        text = QStringLiteral("a different file has its name, not an earlier piece of this "
-                              "recording");
+        text = QStringLiteral("a file that is no earlier piece of this recording has this name")
+                + inTheWay;
+        break;
+    case PieceFailure::WriteProtected:
+        text = QStringLiteral("an earlier piece here is write-protected, or not yours to write: "
+                              "make it writable or remove it, then split again");
         break;
     case PieceFailure::Unreadable:
-        text = systemError(QStringLiteral("the file under its name could not be read"),
-                           failed.error);
+        text = withText(QStringLiteral("the file here could not be read to tell whether it is an "
+                                       "earlier piece"),
+                        outcome.error);
         break;
     case PieceFailure::NotWritten:
-        text = failed.error.cause == System::Cause::ChangedMeanwhile
-                ? QStringLiteral("its name was taken, or its file changed, while it was written")
-                : systemError(QStringLiteral("the disk refused it"), failed.error);
+        text = QStringLiteral("not written: ") + causeOf(outcome.error, bytes);
         break;
     case PieceFailure::NoFrames:
-        text = QStringLiteral("not written: the recording holds none of its frames");
+        text = QStringLiteral("not written: the recording ends before it");
         break;
     case PieceFailure::FewerFrames:
-        text = QStringLiteral("holds fewer frames than the header claimed");
+        text = QStringLiteral("holds %1 of %2 frames: the recording ends there")
+                       .arg(failed.frames)
+                       .arg(failed.plannedFrames);
         break;
     case PieceFailure::StampTooLate:
-        text = QStringLiteral("not written: its stamp is after the year 67535");
+        text = QStringLiteral("not written: its time stamp would be after the year 67535");
         break;
     case PieceFailure::None:
         text = QStringLiteral("written");
         break;
     }
-    if (!failed.leftover.isEmpty())
-        text += QStringLiteral("; its temporary file %1 could not be removed").arg(failed.leftover);
+    if (!outcome.leftover.isEmpty())
+        text += QStringLiteral("; its temporary file %1 could not be removed")
+                        .arg(outcome.leftover);
     return text;
 }
 
-bool failedAlike(const Ddb::PieceOutcome &a, const Ddb::PieceOutcome &b)
+bool failedAlike(const Ddb::FailedPiece &a, const Ddb::FailedPiece &b)
 {
-    return a.failure == b.failure && a.error.cause == b.error.cause && a.error.text == b.error.text
-            && a.leftover.isEmpty() && b.leftover.isEmpty();
+    return a.outcome.failure == b.outcome.failure && a.outcome.failure != PieceFailure::FewerFrames
+            && a.outcome.error.cause == b.outcome.error.cause
+            && a.outcome.error.text == b.outcome.error.text && a.outcome.leftover.isEmpty()
+            && b.outcome.leftover.isEmpty();
+}
+
+bool wasWritten(const Ddb::FailedPiece &failed)
+{
+    return failed.outcome.failure == PieceFailure::None
+            || failed.outcome.failure == PieceFailure::FewerFrames;
+}
+
+// "run_6.ddb to run_10.ddb" for a run of consecutive numbers.
+QString nameRange(quint32 first, quint32 last, const QString &fileName)
+{
+    const QString firstName = Ddb::pieceFileName(fileName, first);
+    return first == last
+            ? firstName
+            : QStringLiteral("%1 to %2").arg(firstName, Ddb::pieceFileName(fileName, last));
 }
 
 // Consecutive numbers as ranges: "run_6.ddb to run_10.ddb, run_12.ddb".
@@ -77,11 +145,7 @@ QString nameRanges(const QVector<quint32> &numbers, const QString &fileName)
         int last = first;
         while (last + 1 < numbers.size() && numbers.at(last + 1) == numbers.at(last) + 1)
             ++last;
-        const QString firstName = Ddb::pieceFileName(fileName, numbers.at(first));
-        ranges << (last == first ? firstName
-                                 : QStringLiteral("%1 to %2")
-                                           .arg(firstName,
-                                                Ddb::pieceFileName(fileName, numbers.at(last))));
+        ranges << nameRange(numbers.at(first), numbers.at(last), fileName);
         first = last + 1;
     }
     return ranges.join(QStringLiteral(", "));
@@ -102,58 +166,71 @@ QString refusal(const Ddb::PiecePlan &plan)
     return QString();
 }
 
-QStringList problems(const Ddb::SplitOutcome &outcome)
+// Why nothing was written, where the split did not begin.
+QStringList refusals(const Ddb::SplitOutcome &outcome)
 {
     QStringList lines;
     if (outcome.folderError)
-        lines << systemError(QStringLiteral("Refused: the recording's folder cannot be opened"),
-                             outcome.folderError);
+        lines << withText(QStringLiteral("Refused: the recording's folder could not be opened"),
+                          outcome.folderError);
     if (outcome.lock == System::RecordingSource::FolderLock::HeldElsewhere)
-        lines << QStringLiteral("Refused: another split is writing into this folder");
+        lines << QStringLiteral("Refused: another split is writing into this folder: wait until "
+                                "it ends, then split again");
     if (outcome.memoryShort > 0)
         lines << QStringLiteral("Refused: this folder is held in memory, and its pieces would "
                                 "need %1 MiB more than is free")
-                         .arg((outcome.memoryShort + (1 << 20) - 1) >> 20);
-    const QVector<Ddb::FailedPiece> &failures = outcome.failures;
-    for (int first = 0; first < failures.size();) {
-        int last = first;
-        while (last + 1 < failures.size()
-               && failures.at(last + 1).number == failures.at(last).number + 1
-               && failedAlike(failures.at(last + 1).outcome, failures.at(first).outcome))
-            ++last;
-        lines << (last == first ? QStringLiteral("Piece %1: %2").arg(failures.at(first).number)
-                                : QStringLiteral("Pieces %1 to %2: %3")
-                                          .arg(failures.at(first).number)
-                                          .arg(failures.at(last).number))
-                         .arg(reason(failures.at(first).outcome));
-        first = last + 1;
-    }
-    if (outcome.folderSyncError)
-        lines << systemError(QStringLiteral("The folder's new names were not flushed to disk"),
-                             outcome.folderSyncError);
+                         .arg(mebibytes(outcome.memoryShort));
     return lines;
 }
 
-QStringList summary(const Ddb::SplitOutcome &outcome, const QString &folder,
-                    const QString &fileName)
+// What was written, first, so that a failed split never reads as if nothing happened.
+QStringList written(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
+                    const QString &folder, const QString &fileName)
 {
-    if (outcome.written == 0)
-        return {};
-    const QString first = Ddb::pieceFileName(fileName, 1);
-    return { outcome.written == 1
-                     ? QStringLiteral("1 piece written: %1").arg(first)
-                     : QStringLiteral("%1 pieces written: %2 to %3")
-                               .arg(outcome.written)
-                               .arg(first, Ddb::pieceFileName(fileName, outcome.written)),
-             QStringLiteral("In %1").arg(folder) };
+    QVector<quint32> numbers;
+    auto failed = outcome.failures.cbegin();
+    for (quint32 number = 1; number <= plan.pieceCount(); ++number) {
+        while (failed != outcome.failures.cend() && failed->number < number)
+            ++failed;
+        const bool notWritten = failed != outcome.failures.cend() && failed->number == number
+                && !wasWritten(*failed);
+        if (!notWritten)
+            numbers << number;
+    }
+    const quint32 count = quint32(numbers.size());
+    QString line = outcome.succeeded()
+            ? QStringLiteral("%1 %2 written")
+                      .arg(count)
+                      .arg(count == 1 ? QLatin1String("piece") : QLatin1String("pieces"))
+            : QStringLiteral("%1 of %2 pieces written").arg(count).arg(plan.pieceCount());
+    if (count > 0)
+        line += QStringLiteral(": ") + nameRanges(numbers, fileName);
+    return { line, QStringLiteral("In %1").arg(folder) };
 }
 
-QString stalePieces(const Ddb::SplitOutcome &outcome, const QString &fileName)
+// A line for each run of pieces that failed alike, named by their files.
+QStringList problems(const Ddb::SplitOutcome &outcome, const QString &fileName)
 {
-    if (outcome.stalePieces.isEmpty())
-        return QString();
-    return QStringLiteral("Left from an earlier split: %1")
-            .arg(nameRanges(outcome.stalePieces, fileName));
+    QStringList lines;
+    const QVector<Ddb::FailedPiece> &failures = outcome.failures;
+    for (int first = 0; first < failures.size();) {
+        int last = first;
+        qint64 bytes = failures.at(first).bytes;
+        while (last + 1 < failures.size()
+               && failures.at(last + 1).number == failures.at(last).number + 1
+               && failedAlike(failures.at(last + 1), failures.at(first)))
+            bytes += failures.at(++last).bytes;
+        const QString names
+                = nameRange(failures.at(first).number, failures.at(last).number, fileName);
+        const bool holds = failures.at(first).outcome.failure == PieceFailure::FewerFrames;
+        lines << names + (holds ? QStringLiteral(" ") : QStringLiteral(": "))
+                        + reason(failures.at(first), bytes);
+        first = last + 1;
+    }
+    if (outcome.folderSyncError)
+        lines << withText(QStringLiteral("The folder's new names may not survive a power cut"),
+                          outcome.folderSyncError);
+    return lines;
 }
 
 } // namespace
@@ -165,25 +242,33 @@ QStringList lines(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
 {
     if (plan.status() != Ddb::PiecePlan::Status::Ready)
         return { refusal(plan) };
-    QStringList lines
-            = outcome.succeeded() ? summary(outcome, folder, fileName) : problems(outcome);
+    QStringList lines = refusals(outcome);
+    if (lines.isEmpty())
+        lines << written(plan, outcome, folder, fileName) << problems(outcome, fileName);
     if (outcome.lock == System::RecordingSource::FolderLock::NotLockable)
         lines << QStringLiteral("No lock could be taken on this folder: another split into it "
                                 "would not have been noticed");
-    const QString stale = stalePieces(outcome, fileName);
-    if (!stale.isEmpty())
-        lines << stale;
+    if (!outcome.stalePieces.isEmpty())
+        lines << QStringLiteral("Left from an earlier split: %1")
+                         .arg(nameRanges(outcome.stalePieces, fileName));
+    for (const QString &stranded : outcome.strandedTemporaries)
+        lines << QStringLiteral("Left by a split that was stopped: %1; it can be removed")
+                         .arg(stranded);
     return lines;
 }
 
 QString toolTip(const QStringList &lines)
 {
-    if (lines.isEmpty())
-        return QString();
+    return lines.isEmpty() ? QString()
+                           : Qt::convertFromPlainText(plainText(lines), Qt::WhiteSpaceNoWrap);
+}
+
+QString plainText(const QStringList &lines)
+{
     QStringList shown = lines.mid(0, ShownLines);
     if (lines.size() > ShownLines)
         shown << QStringLiteral("... and %1 more").arg(lines.size() - ShownLines);
-    return Qt::convertFromPlainText(shown.join(QLatin1Char('\n')), Qt::WhiteSpaceNoWrap);
+    return shown.join(QLatin1Char('\n'));
 }
 
 } // namespace SplitReport

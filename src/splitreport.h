@@ -9,18 +9,18 @@
 #include <QString>
 #include <QStringList>
 
-// What a split did, in short lines a user can read: for a completed split how many pieces
-// were written and where; for a failed one why, a line for each run of pieces that failed
-// alike, or for a refused plan or a folder that could not be flushed; and in both the earlier
-// pieces left beside the new ones.
+// What a split did, in short lines a user can read: what it wrote and where, first, then for
+// a failed split why, a line for each run of pieces that failed alike, named by their files;
+// the refusal of a split that could not begin; and the files it left beside the new pieces.
 namespace SplitReport {
 
 // Every line of the report on a split of `fileName` in `folder`: the refusal of a plan that is
-// not Ready, else what the split wrote, or why it failed, and the earlier pieces it left.
+// not Ready, else what the split did.
 QStringList lines(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
                   const QString &folder, const QString &fileName);
-// The first twenty lines, and how many more there are, as tooltip text that shows any name
-// exactly as it is.
+// The first twenty lines, and how many more there are, as plain text for assistive
+// technology, and as tooltip text that shows any name exactly as it is.
+QString plainText(const QStringList &lines);
 QString toolTip(const QStringList &lines);
 
 } // namespace SplitReport

@@ -7,6 +7,7 @@
 #include "piecewriter.h"
 #include "recordingfile.h"
 #include "splitreport.h"
+#include "statusline.h"
 #include "systemmemory.h"
 
 #include <QAction>
@@ -103,7 +104,7 @@ Tranchel::Tranchel(QWidget *parent)
     frequencyLabel = newLabel(QStringLiteral("frequencyLabel"));
     channelsLabel = newLabel(QStringLiteral("channelsLabel"));
     samplesLabel = newLabel(QStringLiteral("samplesLabel"));
-    statusLabel = newLabel(QStringLiteral("statusLabel"));
+    statusLabel = new StatusLine;
 
     auto *infoLayout = new QVBoxLayout;
     infoLayout->addWidget(nameLabel);
@@ -121,6 +122,8 @@ Tranchel::Tranchel(QWidget *parent)
     mainLayout->addStretch(0);
 
     setLayout(mainLayout);
+    // Once a split has a report, the status line follows "Split file" for keyboard users.
+    setTabOrder(splitButton, statusLabel);
     setFixedSize(fittingSize());
     openButton->setFocus(Qt::OtherFocusReason);
     setWindowTitle(QStringLiteral("DDB file splitter"));
@@ -130,8 +133,7 @@ Tranchel::Tranchel(QWidget *parent)
 void Tranchel::onOpenFilesButtonClicked()
 {
     path.clear();
-    statusLabel->clear();
-    statusLabel->setToolTip(QString());
+    statusLabel->setStatus(QString());
     // Never hold two recordings at once, and never keep one under another file's name.
     releaseRecording();
     if (fileDialog->exec() != QDialog::Accepted) {
@@ -170,8 +172,9 @@ void Tranchel::replace()
     const bool completed = splitRecording(report);
     // The idle window holds no recording: its memory goes back to the system.
     releaseRecording();
-    showIdle(completed ? QStringLiteral("Split completed") : QStringLiteral("Split failed"));
-    statusLabel->setToolTip(SplitReport::toolTip(report));
+    showIdle(QString());
+    statusLabel->setStatus(
+            completed ? QStringLiteral("Split completed") : QStringLiteral("Split failed"), report);
 }
 
 // True when every piece is whole and on disk; `report` says what was written, or what went
@@ -194,8 +197,12 @@ bool Tranchel::splitRecording(QStringList &report)
                                    System::availableMemory());
     }
     header.samples = 0; // every frame is in a piece or in a skipped one
-    report = SplitReport::lines(plan, outcome, recordingSource.folderPath(),
-                                recordingSource.fileName());
+    // Where the pieces are now, whatever became of the folder's path meanwhile.
+    bool removed = false;
+    QString folder = recordingSource.folderPathNow(&removed);
+    if (removed)
+        folder += QStringLiteral(", which was removed meanwhile");
+    report = SplitReport::lines(plan, outcome, folder, recordingSource.fileName());
     return plan.status() == Ddb::PiecePlan::Status::Ready && outcome.succeeded();
 }
 
@@ -221,16 +228,17 @@ QSize Tranchel::fittingSize()
     return needed;
 }
 
-// Shortened in the middle, so that the start of the name and its extension stay.
-QString Tranchel::elidedName(const QString &name)
+// `value` shortened to what the line of `label` has room for after the field's name.
+QString Tranchel::fitted(QLabel *label, const char *name, const QString &value,
+                         Qt::TextElideMode mode)
 {
     const QMargins margins = layout()->contentsMargins();
     const int lineWidth = width() - margins.left() - margins.right();
-    const QFontMetrics metrics = nameLabel->fontMetrics();
+    const QFontMetrics metrics = label->fontMetrics();
     const QChar probe = QLatin1Char('M');
-    nameLabel->setText(field("Name", probe));
-    const int room = lineWidth - nameLabel->sizeHint().width() + metrics.horizontalAdvance(probe);
-    return metrics.elidedText(name, Qt::ElideMiddle, room);
+    label->setText(field(name, probe));
+    const int room = lineWidth - label->sizeHint().width() + metrics.horizontalAdvance(probe);
+    return metrics.elidedText(value, mode, room);
 }
 
 void Tranchel::releaseRecording()
@@ -248,24 +256,49 @@ void Tranchel::showIdle(const QString &status)
     frequencyLabel->setText(emptyField("Frequency"));
     channelsLabel->setText(emptyField("Channels"));
     samplesLabel->setText(emptyField("Samples"));
-    nameLabel->setToolTip(QString());
-    samplesLabel->setToolTip(QString());
-    statusLabel->setText(status);
-    statusLabel->setToolTip(QString());
+    for (QLabel *label : { nameLabel, dateLabel, samplesLabel })
+        setToolTipOf(label, QString());
+    statusLabel->setStatus(status);
 }
 
 void Tranchel::showRecording()
 {
-    nameLabel->setText(field("Name", elidedName(recordingSource.fileName()).toHtmlEscaped()));
-    nameLabel->setToolTip(Qt::convertFromPlainText(path, Qt::WhiteSpaceNoWrap));
-    dateLabel->setText(
-            field("Date", header.timeStamp().toString(QStringLiteral("yyyy.MM.dd hh:mm:ss"))));
+    // Shortened in the middle, so that the start of the name and its extension stay.
+    nameLabel->setText(field("Name",
+                             fitted(nameLabel, "Name", recordingSource.fileName(), Qt::ElideMiddle)
+                                     .toHtmlEscaped()));
+    setToolTipOf(nameLabel, path);
+    const QDateTime stamp = header.timeStamp();
+    if (stamp.isValid()) {
+        dateLabel->setText(field("Date", stamp.toString(QStringLiteral("yyyy.MM.dd hh:mm:ss"))));
+    } else {
+        // The stamp as it stands, which the pieces keep.
+        const QString stored = QStringLiteral("%1.%2.%3 %4:%5:%6 (invalid)")
+                                       .arg(header.year, 4, 10, QLatin1Char('0'))
+                                       .arg(header.month, 2, 10, QLatin1Char('0'))
+                                       .arg(header.day, 2, 10, QLatin1Char('0'))
+                                       .arg(header.hour, 2, 10, QLatin1Char('0'))
+                                       .arg(header.minute, 2, 10, QLatin1Char('0'))
+                                       .arg(header.second, 2, 10, QLatin1Char('0'));
+        dateLabel->setText(field("Date", fitted(dateLabel, "Date", stored, Qt::ElideRight)));
+        setToolTipOf(dateLabel,
+                     QStringLiteral("Not a valid date and time; the pieces keep it as it stands"));
+    }
     frequencyLabel->setText(field("Frequency", QString::number(header.frequency)));
     channelsLabel->setText(field("Channels", QString::number(header.channels)));
     samplesLabel->setText(field("Samples", QString::number(header.samples)));
-    samplesLabel->setToolTip(samplesToolTip());
+    setToolTipOf(samplesLabel, samplesToolTip());
     splitButton->setEnabled(true);
     minutesSpin->setEnabled(true);
+}
+
+// A tooltip that shows any text exactly as it is, and tells assistive technology the same
+// as plain text.
+void Tranchel::setToolTipOf(QLabel *label, const QString &text)
+{
+    label->setToolTip(text.isEmpty() ? QString()
+                                     : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap));
+    label->setAccessibleDescription(text);
 }
 
 // Where the file does not hold the frames its header counts: none for frames of no bytes.

@@ -18,6 +18,8 @@ class QPushButton;
 class QSpinBox;
 QT_END_NAMESPACE
 
+class StatusLine;
+
 // The one window: choose a recording, check its header, split it into pieces.
 class Tranchel : public QWidget
 {
@@ -36,7 +38,8 @@ private:
     bool splitRecording(QStringList &report);
     QString samplesToolTip() const;
     QSize fittingSize();
-    QString elidedName(const QString &name);
+    QString fitted(QLabel *label, const char *name, const QString &value, Qt::TextElideMode mode);
+    void setToolTipOf(QLabel *label, const QString &text);
     void showIdle(const QString &status);
     void showRecording();
     void releaseRecording();
@@ -56,5 +59,5 @@ private:
     QLabel *frequencyLabel;
     QLabel *channelsLabel;
     QLabel *samplesLabel;
-    QLabel *statusLabel;
+    StatusLine *statusLabel;
 };

@@ -14,10 +14,12 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMetaMethod>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QToolTip>
 #include <QtTest>
 
 #if defined(Q_OS_UNIX)
@@ -65,11 +67,12 @@ QString plain(const QString &toolTip)
     return toolTip.isEmpty() ? QString() : document.toPlainText();
 }
 
+// A piece of one MiB, or one that holds 30 of its 60 frames.
 Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure,
                         const System::Error &error = System::Error(),
                         const QString &leftover = QString())
 {
-    return { number, { failure, error, leftover } };
+    return { number, { failure, error, leftover }, 30, 60, 1 << 20 };
 }
 
 const System::Error diskFull { System::Cause::DiskFull, "No space left on device" };
@@ -110,6 +113,8 @@ private slots:
     void shouldShowEveryTextWhole_data();
     void shouldShowEveryTextWhole();
     void shouldShortenALongName();
+    void shouldLetTheKeyboardReachTheReport();
+    void shouldTellAssistiveTechnologyTheReport();
     void shouldReopenAfterASplit();
 
 private:
@@ -273,137 +278,166 @@ void TestTranchel::shouldDeclareItsSlotsInOrder()
 void TestTranchel::shouldPhraseWhatASplitDid_data()
 {
     using Ddb::PieceFailure;
+    using System::Cause;
     QTest::addColumn<Ddb::SplitOutcome>("outcome");
-    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("lines"); // of a split into 30 pieces
 
-    Ddb::SplitOutcome reasons;
-    const PieceFailure each[] = { PieceFailure::NotARegularFile, PieceFailure::LinkInTheWay,
-                                  PieceFailure::IsTheRecording,  PieceFailure::WriteProtected,
-                                  PieceFailure::DifferentFile,   PieceFailure::NotWritten,
-                                  PieceFailure::NotWritten,      PieceFailure::NoFrames,
-                                  PieceFailure::FewerFrames,     PieceFailure::StampTooLate };
-    for (int i = 0; i < 10; ++i)
-        reasons.failures << failed(quint32(2 * i + 1), each[i],
-                                   i == 5 ? System::errorOf(System::Cause::ChangedMeanwhile)
-                                           : i == 6 ? diskFull
-                                                    : System::Error());
-    reasons.failures << failed(21, PieceFailure::NotWritten, inputOutput, ".tranchel-1.tmp");
-    QTest::newRow("each reason in its words")
-            << reasons
+    Ddb::SplitOutcome refusals;
+    const std::pair<PieceFailure, Cause> each[] = {
+        { PieceFailure::NotARegularFile, Cause::None },
+        { PieceFailure::LinkInTheWay, Cause::None },
+        { PieceFailure::IsTheRecording, Cause::None },
+        { PieceFailure::WriteProtected, Cause::None },
+        { PieceFailure::DifferentFile, Cause::None },
+        { PieceFailure::Unreadable, Cause::Other },
+        { PieceFailure::NoFrames, Cause::None },
+        { PieceFailure::FewerFrames, Cause::None },
+        { PieceFailure::StampTooLate, Cause::None },
+    };
+    quint32 number = 0;
+    for (const auto &[failure, cause] : each)
+        refusals.failures << failed(number += 2, failure, { cause, "said" });
+    QTest::newRow("each refusal of what stands under a name")
+            << refusals
             << QStringList {
-                   "Piece 1: a folder or special file has its name",
-                   "Piece 3: a link has its name",
-                   "Piece 5: its name is the recording itself",
-                   "Piece 7: the file under its name is write-protected or not "
-                   "this user's to write",
-                   "Piece 9: a different file has its name, not an earlier piece "
-                   "of this recording",
-                   "Piece 11: its name was taken, or its file changed, while it "
-                   "was written",
-                   "Piece 13: the disk refused it (No space left on device)",
-                   "Piece 15: not written: the recording holds none of its frames",
-                   "Piece 17: holds fewer frames than the header claimed",
-                   "Piece 19: not written: its stamp is after the year 67535",
-                   "Piece 21: the disk refused it (Input/output error); its temporary file "
-                   ".tranchel-1.tmp could not be removed"
+                   "22 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb, run_7.ddb, "
+                   "run_9.ddb, run_11.ddb, run_13.ddb, run_15.ddb to run_17.ddb, run_19.ddb to "
+                   "run_30.ddb",
+                   "In /d<b>&amp;",
+                   "run_2.ddb: a folder or special file has this name: rename or move it, then "
+                   "split again",
+                   "run_4.ddb: a link has this name, and links are never followed: rename or "
+                   "move it, then split again",
+                   "run_6.ddb: this name leads to the recording itself: rename or move it, then "
+                   "split again",
+                   "run_8.ddb: an earlier piece here is write-protected, or not yours to write: "
+                   "make it writable or remove it, then split again",
+                   "run_10.ddb: a file that is no earlier piece of this recording has this name: "
+                   "rename or move it, then split again",
+                   "run_12.ddb: the file here could not be read to tell whether it is an earlier "
+                   "piece (said)",
+                   "run_14.ddb: not written: the recording ends before it",
+                   "run_16.ddb holds 30 of 60 frames: the recording ends there",
+                   "run_18.ddb: not written: its time stamp would be after the year 67535"
                };
+    Ddb::SplitOutcome causes;
+    number = 0;
+    for (const Cause cause :
+         { Cause::DiskFull, Cause::ReadOnlyFileSystem, Cause::InputOutput, Cause::Permission,
+           Cause::FileSizeLimit, Cause::TooManyOpenFiles, Cause::NameTooLong, Cause::FolderGone,
+           Cause::ChangedMeanwhile, Cause::InUse, Cause::Other })
+        causes.failures << failed(number += 2, PieceFailure::NotWritten, { cause, "said" });
+    QTest::newRow("each cause a step failed for")
+            << causes
+            << QStringList {
+                   "19 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb, run_7.ddb, "
+                   "run_9.ddb, run_11.ddb, run_13.ddb, run_15.ddb, run_17.ddb, run_19.ddb, "
+                   "run_21.ddb, run_23.ddb to run_30.ddb",
+                   "In /d<b>&amp;",
+                   "run_2.ddb: not written: the disk is full: 1 MiB more are needed",
+                   "run_4.ddb: not written: the disk is read-only",
+                   "run_6.ddb: not written: the disk failed to read or write (said)",
+                   "run_8.ddb: not written: you may not write into this folder: copy the "
+                   "recording to a folder you can write, and split it there",
+                   "run_10.ddb: not written: larger than the file size limit this program runs "
+                   "under",
+                   "run_12.ddb: not written: too many files are open: close some programs, then "
+                   "split again",
+                   "run_14.ddb: not written: the name is too long for this folder's file system: "
+                   "give the recording a shorter name",
+                   "run_16.ddb: not written: the folder was removed or moved away",
+                   "run_18.ddb: not written: the name was taken, or the file under it changed, "
+                   "while the split ran",
+                   "run_20.ddb: not written: another program holds the file open and shares it "
+                   "with no one: close it, then split again",
+                   "run_22.ddb: not written: it could not be written (said)"
+               };
+    Ddb::SplitOutcome many;
+    QStringList shown { "5 of 30 pieces written: run_26.ddb to run_30.ddb", "In /d<b>&amp;" };
+    for (quint32 piece = 1; piece <= 25; ++piece) {
+        const bool late = piece % 2 == 0;
+        many.failures << failed(piece, late ? PieceFailure::StampTooLate : PieceFailure::NoFrames);
+        shown << QString("run_%1.ddb: not written: %2")
+                         .arg(piece)
+                         .arg(late ? "its time stamp would be after the year 67535"
+                                   : "the recording ends before it");
+    }
+    QTest::newRow("more lines than are shown")
+            << many << shown.mid(0, 20) + QStringList { "... and 7 more" };
     Ddb::SplitOutcome runs;
     runs.failures << failed(2, PieceFailure::NotWritten, diskFull)
                   << failed(3, PieceFailure::NotWritten, diskFull)
-                  << failed(4, PieceFailure::NotWritten, diskFull)
-                  << failed(5, PieceFailure::NotWritten, inputOutput)
-                  << failed(6, PieceFailure::NoFrames) << failed(8, PieceFailure::NoFrames);
-    QTest::newRow("a line for each run of pieces that failed alike")
+                  << failed(4, PieceFailure::NotWritten, inputOutput)
+                  << failed(5, PieceFailure::NotWritten, diskFull, ".tranchel-5.tmp")
+                  << failed(29, PieceFailure::NoFrames) << failed(30, PieceFailure::NoFrames);
+    QTest::newRow("a line for each run of pieces that failed alike, leftovers apart")
             << runs
-            << QStringList { "Pieces 2 to 4: the disk refused it (No space left on device)",
-                             "Piece 5: the disk refused it (Input/output error)",
-                             "Piece 6: not written: the recording holds none of its frames",
-                             "Piece 8: not written: the recording holds none of its frames" };
-    for (const int count : { 20, 21, 22 }) {
-        Ddb::SplitOutcome many;
-        QStringList lines;
-        for (int number = 1; number <= count; ++number) {
-            const bool none = number % 2 == 1;
-            many.failures << failed(quint32(number),
-                                    none ? PieceFailure::NoFrames : PieceFailure::FewerFrames);
-            if (number <= 20)
-                lines << QStringLiteral("Piece %1: %2")
-                                 .arg(number)
-                                 .arg(none ? QStringLiteral(
-                                              "not written: the recording holds none of its frames")
-                                           : QStringLiteral(
-                                                   "holds fewer frames than the header claimed"));
-        }
-        if (count > 20)
-            lines << QStringLiteral("... and %1 more").arg(count - 20);
-        QTest::addRow("%d lines", count) << many << lines;
-    }
-    Ddb::SplitOutcome folder;
-    folder.folderError = { System::Cause::Permission, "Permission denied" };
-    QTest::newRow("a folder that cannot be held")
-            << folder
-            << QStringList { "Refused: the recording's folder cannot be opened (Permission "
-                             "denied)" };
-    Ddb::SplitOutcome busy;
-    busy.lock = System::RecordingSource::FolderLock::HeldElsewhere;
-    busy.memoryShort = 3 << 20;
-    QTest::newRow("another split in the folder, and a folder of memory too small")
-            << busy
-            << QStringList { "Refused: another split is writing into this folder",
+            << QStringList {
+                   "24 of 30 pieces written: run_1.ddb, run_6.ddb to run_28.ddb",
+                   "In /d<b>&amp;",
+                   "run_2.ddb to run_3.ddb: not written: the disk is full: 2 MiB more "
+                   "are needed",
+                   "run_4.ddb: not written: the disk failed to read or write "
+                   "(Input/output error)",
+                   "run_5.ddb: not written: the disk is full: 1 MiB more are needed; "
+                   "its temporary file .tranchel-5.tmp could not be removed",
+                   "run_29.ddb to run_30.ddb: not written: the recording ends before it"
+               };
+    Ddb::SplitOutcome refused;
+    refused.folderError = { System::Cause::Permission, "Permission denied" };
+    refused.lock = System::RecordingSource::FolderLock::HeldElsewhere;
+    refused.memoryShort = 3 << 20;
+    QTest::newRow("refusals, which write nothing")
+            << refused
+            << QStringList { "Refused: the recording's folder could not be opened (Permission "
+                             "denied)",
+                             "Refused: another split is writing into this folder: wait until it "
+                             "ends, then split again",
                              "Refused: this folder is held in memory, and its pieces would need "
                              "3 MiB more than is free" };
-    Ddb::SplitOutcome unlocked;
-    unlocked.written = 1;
-    unlocked.lock = System::RecordingSource::FolderLock::NotLockable;
-    QTest::newRow("a folder that cannot be locked")
-            << unlocked
-            << QStringList { "1 piece written: run_1.ddb", "In /d<b>&amp;",
-                             "No lock could be taken on this folder: another split into it would "
-                             "not have been noticed" };
-    Ddb::SplitOutcome leftover;
-    leftover.failures << failed(1, PieceFailure::NotWritten, diskFull)
-                      << failed(2, PieceFailure::NotWritten, diskFull, ".tranchel-2.tmp");
-    QTest::newRow("a temporary file left is never merged into the line before")
-            << leftover
-            << QStringList { "Piece 1: the disk refused it (No space left on device)",
-                             "Piece 2: the disk refused it (No space left on device); its "
-                             "temporary file .tranchel-2.tmp could not be removed" };
     Ddb::SplitOutcome unsynced;
-    unsynced.written = 2;
     unsynced.folderSyncError = inputOutput;
-    unsynced.stalePieces = { 4, 5, 6, 8 };
-    QTest::newRow("an unflushed folder, and earlier pieces left")
+    unsynced.lock = System::RecordingSource::FolderLock::NotLockable;
+    unsynced.stalePieces = { 34, 35, 36, 38 };
+    unsynced.strandedTemporaries << ".tranchel-7.tmp";
+    QTest::newRow("an unflushed folder, no lock, and what is left beside the pieces")
             << unsynced
-            << QStringList { "The folder's new names were not flushed to disk (Input/output error)",
-                             "Left from an earlier split: run_4.ddb to run_6.ddb, "
-                             "run_8.ddb" };
-    Ddb::SplitOutcome one;
-    one.written = 1;
-    QTest::newRow("one piece, in a folder named like markup")
-            << one << QStringList { "1 piece written: run_1.ddb", "In /d<b>&amp;" };
-    Ddb::SplitOutcome three;
-    three.written = 3;
-    three.stalePieces = { 5 };
-    QTest::newRow("three pieces and one left")
-            << three
-            << QStringList { "3 pieces written: run_1.ddb to run_3.ddb", "In /d<b>&amp;",
-                             "Left from an earlier split: run_5.ddb" };
+            << QStringList { "30 of 30 pieces written: run_1.ddb to run_30.ddb",
+                             "In /d<b>&amp;",
+                             "The folder's new names may not survive a power cut (Input/output "
+                             "error)",
+                             "No lock could be taken on this folder: another split into it would "
+                             "not have been noticed",
+                             "Left from an earlier split: run_34.ddb to run_36.ddb, run_38.ddb",
+                             "Left by a split that was stopped: .tranchel-7.tmp; it can be "
+                             "removed" };
+    Ddb::SplitOutcome done;
+    done.stalePieces = { 35 };
+    QTest::newRow("a completed split, and one piece left")
+            << done
+            << QStringList { "30 pieces written: run_1.ddb to run_30.ddb", "In /d<b>&amp;",
+                             "Left from an earlier split: run_35.ddb" };
 }
 
 void TestTranchel::shouldPhraseWhatASplitDid()
 {
     QFETCH(Ddb::SplitOutcome, outcome);
     QFETCH(QStringList, lines);
-    const QByteArray recording = threePieceRecording();
-    const Ddb::PiecePlan plan(*Ddb::readHeader(recording), 1, recording.size());
+    Ddb::Header thirty;
+    thirty.frequency = 1;
+    thirty.channels = 1;
+    thirty.samples = 30 * 60;
+    const Ddb::PiecePlan plan(thirty, 1, 512 + 30 * 60 * 4);
     const QStringList report = SplitReport::lines(plan, outcome, "/d<b>&amp;", "run.ddb");
     QCOMPARE(plain(SplitReport::toolTip(report)).split('\n'), lines);
+    QCOMPARE(SplitReport::plainText(report).split('\n'), lines);
 }
 
 void TestTranchel::shouldSayWhatASplitWrote_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QStringList>("earlier"); // pieces planted under run_1.ddb, ...
+    QTest::addColumn<QString>("change"); // made to the folder between opening and splitting
     QTest::addColumn<int>("minutes");
     QTest::addColumn<QStringList>("lines"); // %1: the folder
 
@@ -413,33 +447,59 @@ void TestTranchel::shouldSayWhatASplitWrote_data()
 #else
     const QString markupFolder = "a<b>&amp;";
 #endif
-    QTest::newRow("three pieces") << "work" << QStringList() << 1
+    QTest::newRow("three pieces") << "work" << QStringList() << "" << 1
                                   << QStringList { "3 pieces written: run_1.ddb to run_3.ddb", in };
     QTest::newRow("one piece, in a folder named like markup")
-            << markupFolder << QStringList() << 3
+            << markupFolder << QStringList() << "" << 3
             << QStringList { "1 piece written: run_1.ddb", in };
     QTest::newRow("pieces left from a split into more")
-            << "work" << threePieces() << 3
+            << "work" << threePieces() << "" << 3
             << QStringList { "1 piece written: run_1.ddb", in,
                              "Left from an earlier split: run_2.ddb to run_3.ddb" };
+    QTest::newRow("a temporary file a stopped split left")
+            << "work" << QStringList() << "stranded" << 3
+            << QStringList { "1 piece written: run_1.ddb", in,
+                             "Left by a split that was stopped: .tranchel-0123abcd.tmp; it can be "
+                             "removed" };
+    QTest::newRow("the folder renamed: named where the pieces are")
+            << "work" << QStringList() << "renamed" << 3
+            << QStringList { "1 piece written: run_1.ddb", in };
+#if !defined(Q_OS_WIN) // a folder held open there cannot be removed
+    QTest::newRow("the folder removed")
+            << "work" << QStringList() << "removed" << 3
+            << QStringList { "0 of 1 pieces written", in + ", which was removed meanwhile",
+                             "run_1.ddb: not written: the folder was removed or moved away" };
+#endif
 }
 
 void TestTranchel::shouldSayWhatASplitWrote()
 {
     QFETCH(QString, folder);
     QFETCH(QStringList, earlier);
+    QFETCH(QString, change);
     QFETCH(int, minutes);
     QFETCH(QStringList, lines);
 
+    if ((change == "renamed" || change == "removed") && System::goesByPath())
+        QSKIP("the portable steps hold no folder: they follow its path");
     const QByteArray source = threePieceRecording();
     const QString path = write(folder + "/run.ddb", source);
     for (int i = 0; i < earlier.size(); ++i)
         write(folder + QString("/run_%1.ddb").arg(i + 1), expectedPiece(source, earlier.at(i), 3));
     open(path);
+    QString folderNow = QFileInfo(path).path();
+    if (change == "stranded")
+        write(folder + "/.tranchel-0123abcd.tmp", "stopped");
+    if (change == "renamed") {
+        QVERIFY(QDir().rename(folderNow, folderNow + "-renamed"));
+        folderNow += "-renamed";
+    }
+    if (change == "removed")
+        QVERIFY(QFile::remove(path) && QDir().rmdir(folderNow));
     child<QSpinBox>("minutesSpin")->setValue(minutes);
     split();
     QCOMPARE(plain(child<QLabel>("statusLabel")->toolTip()),
-             lines.join('\n').replace("%1", QFileInfo(path).path()));
+             lines.join('\n').replace("%1", folderNow));
 }
 
 void TestTranchel::shouldSayWhereTheFileDiffersFromItsHeader_data()
@@ -470,7 +530,8 @@ void TestTranchel::shouldSayWhereTheFileDiffersFromItsHeader()
     QFETCH(QByteArray, content);
     QFETCH(QString, toolTip);
     open(write("run.ddb", content));
-    QCOMPARE(child<QLabel>("samplesLabel")->toolTip(), toolTip);
+    QCOMPARE(plain(child<QLabel>("samplesLabel")->toolTip()), toolTip);
+    QCOMPARE(child<QLabel>("samplesLabel")->accessibleDescription(), toolTip);
     cancelOpen();
     QCOMPARE(child<QLabel>("samplesLabel")->toolTip(), QString());
 }
@@ -527,9 +588,9 @@ void TestTranchel::shouldShowTheHeader_data()
     QTest::newRow("markup in a name shows as typed")
             << "a<b>&amp;.ddb" << base << QStringList { "a&lt;b&gt;&amp;amp;.ddb", date, "300" };
 #endif
-    QTest::newRow("an invalid date shows no date")
+    QTest::newRow("an invalid date shows as it stands")
             << "month13.ddb" << withField(base.left(511), 46, 13, 2)
-            << QStringList { "month13.ddb", "", "300" };
+            << QStringList { "month13.ddb", "2000.13.05 14:26:03 (invalid)", "300" };
 }
 
 void TestTranchel::shouldShowTheHeader()
@@ -539,10 +600,14 @@ void TestTranchel::shouldShowTheHeader()
     QFETCH(QStringList, texts);
 
     open(write(name, content));
-    QCOMPARE(infoTexts(),
-             QStringList({ "<b>Name:</b> " + texts.at(0), "<b>Date:</b> " + texts.at(1),
-                           "<b>Frequency:</b> 2", "<b>Channels:</b> 3",
-                           "<b>Samples:</b> " + texts.at(2) }));
+    QStringList shown = infoTexts();
+    // A date too wide for the window is shortened at its end.
+    const QString date = "<b>Date:</b> " + texts.at(1);
+    if (shown.at(1).endsWith(QChar(0x2026)) && date.startsWith(shown.at(1).chopped(1)))
+        shown[1] = date;
+    QCOMPARE(shown,
+             QStringList({ "<b>Name:</b> " + texts.at(0), date, "<b>Frequency:</b> 2",
+                           "<b>Channels:</b> 3", "<b>Samples:</b> " + texts.at(2) }));
     QVERIFY(isLoaded());
     QCOMPARE(child<QLabel>("statusLabel")->text(), QString());
 }
@@ -633,16 +698,19 @@ void TestTranchel::shouldReportAFailedSplit_data()
     QTest::newRow("a header alone claiming 100000 pieces")
             << withField(withField(base.left(512), 58, 1, 2), 66, 6000000, 4) << QString()
             << QStringList { "100000", "1", "3", "6000000" } << sourceOnly
-            << "Pieces 1 to 100000: not written: the recording holds none of its frames";
+            << "0 of 100000 pieces written\nIn %1\nrun_1.ddb to run_100000.ddb: not written: the "
+               "recording ends before it";
 #if defined(Q_OS_UNIX)
     QTest::newRow("another split writing into the folder")
             << base << "locked" << splitDebug << sourceOnly
-            << "Refused: another split is writing into this folder";
+            << "Refused: another split is writing into this folder: wait until it ends, then split "
+               "again";
 #endif
     QTest::newRow("a folder flush that fails after a single piece")
             << makeRecording(3, 2, 90, "2024-05-06 10:00:00") << "fiu:posix/io/sync/fsync:EIO"
             << QStringList { "1", "2", "3", "90" } << QStringList { "run.ddb", "run_1.ddb" }
-            << "The folder's new names were not flushed to disk (Input/output error)";
+            << "1 of 1 pieces written: run_1.ddb\nIn %1\nThe folder's new names may not survive a "
+               "power cut (Input/output error)";
 }
 
 void TestTranchel::shouldReportAFailedSplit()
@@ -680,7 +748,8 @@ void TestTranchel::shouldReportAFailedSplit()
 #endif
 
     QCOMPARE(child<QLabel>("statusLabel")->text(), "Split failed");
-    QCOMPARE(plain(child<QLabel>("statusLabel")->toolTip()), reasons);
+    QCOMPARE(plain(child<QLabel>("statusLabel")->toolTip()),
+             QString(reasons).replace("%1", dir->path()));
     QCOMPARE(debugLines(), debug);
     QCOMPARE(entriesOf(dir->path()), files);
     QVERIFY(!isLoaded());
@@ -777,6 +846,41 @@ void TestTranchel::shouldShortenALongName()
     QCOMPARE(nameLabel->text(), "<b>Name:</b> " + fitting);
     cancelOpen();
     QCOMPARE(nameLabel->toolTip(), QString());
+}
+
+void TestTranchel::shouldLetTheKeyboardReachTheReport()
+{
+    auto *status = child<QLabel>("statusLabel");
+    QCOMPARE(status->focusPolicy(), Qt::NoFocus);
+    open(write("run.ddb", threePieceRecording()));
+    split();
+    QCOMPARE(status->accessibleDescription(), plain(status->toolTip()));
+    QApplication::setActiveWindow(window.get());
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    child<QPushButton>("openButton")->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), status);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), status->toolTip());
+}
+
+// Run on a real display with the accessibility bus (the tst_tranchel_atspi entry): the report
+// as a screen reader reads it over AT-SPI, plain text.
+void TestTranchel::shouldTellAssistiveTechnologyTheReport()
+{
+    const QString reader = qEnvironmentVariable("TRANCHEL_ATSPI_READER");
+    if (reader.isEmpty())
+        QSKIP("needs a display and the accessibility bus, as in the tst_tranchel_atspi entry");
+    const QString path = write("run.ddb", withField(threePieceRecording(), 66, 400, 4));
+    open(path);
+    split();
+    QProcess screenReader;
+    screenReader.start(reader, { QString::number(QCoreApplication::applicationPid()) });
+    QTRY_VERIFY_WITH_TIMEOUT(screenReader.state() == QProcess::NotRunning, 60000);
+    QCOMPARE(QString::fromUtf8(screenReader.readAllStandardError()), QString());
+    QCOMPARE(QString::fromUtf8(screenReader.readAllStandardOutput()),
+             "Split failed\n1 of 1 pieces written: run_1.ddb\nIn " + dir->path()
+                     + "\nrun_1.ddb holds 300 of 400 frames: the recording ends there");
 }
 
 QTEST_MAIN(TestTranchel)
