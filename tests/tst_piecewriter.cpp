@@ -752,7 +752,9 @@ void TestPieceWriter::shouldRemoveItsTemporaryFileWhenEnded_data()
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM, as at logout") << int(SIGTERM);
     QTest::newRow("SIGINT, as by Ctrl+C") << int(SIGINT);
+#if defined(SIGHUP)
     QTest::newRow("SIGHUP, as when its terminal closes") << int(SIGHUP);
+#endif
 }
 
 void TestPieceWriter::shouldRemoveItsTemporaryFileWhenEnded()
