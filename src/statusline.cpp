@@ -5,7 +5,6 @@
 
 #include "splitreport.h"
 
-#include <QAccessible>
 #include <QFocusEvent>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
@@ -25,17 +24,13 @@ StatusLine::StatusLine(QWidget *parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
+// The toolkit announces the new name and description to assistive technology itself.
 void StatusLine::setStatus(const QString &status, const QStringList &report)
 {
     setText(status);
     setToolTip(SplitReport::toolTip(report));
     setAccessibleDescription(SplitReport::plainText(report));
     setFocusPolicy(report.isEmpty() ? Qt::NoFocus : Qt::TabFocus);
-    for (const QAccessible::Event change :
-         { QAccessible::NameChanged, QAccessible::DescriptionChanged }) {
-        QAccessibleEvent event(this, change);
-        QAccessible::updateAccessibility(&event);
-    }
 }
 
 // Keyboard users see the report as a mouse user sees it on hover, after a like pause: a tooltip

@@ -1,41 +1,46 @@
 #!/usr/bin/python3
 # SPDX-FileCopyrightText: 2026 The tranchel authors
 # SPDX-License-Identifier: MIT
-"""Prints what assistive technology reads over AT-SPI of the status line of the program with
-the given process id: its name, then its description. Waits up to 30 s for the program to
-show itself on the accessibility bus."""
+"""Listens on the accessibility bus, as a screen reader does, for the status line of the
+program with the given process id to announce a new name and description; prints "ready"
+once listening, then the name and the description announced. Gives up after 60 s."""
 import sys
-import time
 
 import pyatspi
+from gi.repository import GLib
 
 STATUSES = ("Split completed", "Split failed")
 
 
-def status_line(node):
-    if node.getRole() == pyatspi.ROLE_LABEL and node.name in STATUSES:
-        return node
-    for child in node:
-        found = status_line(child) if child else None
-        if found:
-            return found
-    return None
-
-
 def main():
     pid = int(sys.argv[1])
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        for application in pyatspi.Registry.getDesktop(0):
-            if application and application.get_process_id() == pid:
-                line = status_line(application)
-                if line:
-                    print(line.name)
-                    print(line.description, end="")
-                    return 0
-        time.sleep(0.2)
-    print("no status line of process %d over AT-SPI" % pid, file=sys.stderr)
-    return 1
+    announced = {}
+    found = []
+
+    def on_change(event):
+        source = event.source
+        try:
+            ours = source.get_process_id() == pid and source.getRole() == pyatspi.ROLE_LABEL
+        except Exception:  # the object may be gone already
+            return
+        if not ours:
+            return
+        announced[event.type.minor] = True
+        if source.name in STATUSES and len(announced) == 2:
+            found.append((source.name, source.description))
+            pyatspi.Registry.stop()
+
+    for change in ("accessible-name", "accessible-description"):
+        pyatspi.Registry.registerEventListener(on_change, "object:property-change:" + change)
+    GLib.timeout_add_seconds(60, pyatspi.Registry.stop)
+    GLib.idle_add(lambda: print("ready", flush=True) and False)
+    pyatspi.Registry.start()
+    if not found:
+        print("no announcement of the status line of process %d" % pid, file=sys.stderr)
+        return 1
+    print(found[0][0])
+    print(found[0][1], end="")
+    return 0
 
 
 sys.exit(main())

@@ -864,8 +864,8 @@ void TestTranchel::shouldLetTheKeyboardReachTheReport()
     QCOMPARE(QToolTip::text(), status->toolTip());
 }
 
-// Run on a real display with the accessibility bus (the tst_tranchel_atspi entry): the report
-// as a screen reader reads it over AT-SPI, plain text.
+// Run on a real display with the accessibility bus (the tst_tranchel_atspi entry): the end of a
+// split announced to a screen reader over AT-SPI, its report as plain text.
 void TestTranchel::shouldTellAssistiveTechnologyTheReport()
 {
     const QString reader = qEnvironmentVariable("TRANCHEL_ATSPI_READER");
@@ -873,13 +873,18 @@ void TestTranchel::shouldTellAssistiveTechnologyTheReport()
         QSKIP("needs a display and the accessibility bus, as in the tst_tranchel_atspi entry");
     const QString path = write("run.ddb", withField(threePieceRecording(), 66, 400, 4));
     open(path);
-    split();
     QProcess screenReader;
     screenReader.start(reader, { QString::number(QCoreApplication::applicationPid()) });
+    QByteArray heard;
+    QTRY_VERIFY_WITH_TIMEOUT((heard += screenReader.readAllStandardOutput()).startsWith("ready\n"),
+                             30000);
+    // The bridge learns that someone listens from the registry, a moment later.
+    QTest::qWait(1000);
+    split();
     QTRY_VERIFY_WITH_TIMEOUT(screenReader.state() == QProcess::NotRunning, 60000);
     QCOMPARE(QString::fromUtf8(screenReader.readAllStandardError()), QString());
-    QCOMPARE(QString::fromUtf8(screenReader.readAllStandardOutput()),
-             "Split failed\n1 of 1 pieces written: run_1.ddb\nIn " + dir->path()
+    QCOMPARE(QString::fromUtf8(heard + screenReader.readAllStandardOutput()),
+             "ready\nSplit failed\n1 of 1 pieces written: run_1.ddb\nIn " + dir->path()
                      + "\nrun_1.ddb holds 300 of 400 frames: the recording ends there");
 }
 
