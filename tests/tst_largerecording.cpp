@@ -182,6 +182,7 @@ void TestLargeRecording::shouldSplitOrRefuseALargeRecording()
             QVERIFY2(sameBytes(piece, Ddb::HeaderSize, source, Ddb::HeaderSize + first * frameSize,
                                length * frameSize),
                      qPrintable(piece.fileName()));
+        piece.close();
         QVERIFY(QFile::remove(piece.fileName()));
     }
     QCOMPARE(entriesOf(dir.path()), QStringList { "long.ddb" });

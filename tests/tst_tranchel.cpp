@@ -461,10 +461,10 @@ void TestTranchel::shouldSayWhatASplitWrote_data()
             << QStringList { "1 piece written: run_1.ddb", in,
                              "Left by a split that was stopped: .tranchel-0123abcd.tmp; it can be "
                              "removed" };
+#if !defined(Q_OS_WIN) // a folder held open there can be neither renamed nor removed
     QTest::newRow("the folder renamed: named where the pieces are")
             << "work" << QStringList() << "renamed" << 3
             << QStringList { "1 piece written: run_1.ddb", in };
-#if !defined(Q_OS_WIN) // a folder held open there cannot be removed
     QTest::newRow("the folder removed")
             << "work" << QStringList() << "removed" << 3
             << QStringList { "0 of 1 pieces written", in + ", which was removed meanwhile",
