@@ -366,21 +366,25 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
             << many << shown.mid(0, 20) + QStringList { "... and 7 more" };
     Ddb::SplitOutcome runs;
     runs.failures << failed(2, PieceFailure::NotWritten, diskFull)
-                  << failed(3, PieceFailure::NotWritten, diskFull)
-                  << failed(4, PieceFailure::NotWritten, inputOutput)
-                  << failed(5, PieceFailure::NotWritten, diskFull, ".tranchel-5.tmp")
+                  << failed(3, PieceFailure::NotWritten, diskFull, ".tranchel-3.tmp")
+                  << failed(4, PieceFailure::NotWritten, diskFull)
+                  << failed(5, PieceFailure::NotWritten, inputOutput)
+                  << failed(6, PieceFailure::NotWritten, diskFull)
+                  << failed(7, PieceFailure::NotWritten, diskFull)
                   << failed(29, PieceFailure::NoFrames) << failed(30, PieceFailure::NoFrames);
     QTest::newRow("a line for each run of pieces that failed alike, leftovers apart")
             << runs
             << QStringList {
-                   "24 of 30 pieces written: run_1.ddb, run_6.ddb to run_28.ddb",
+                   "22 of 30 pieces written: run_1.ddb, run_8.ddb to run_28.ddb",
                    "In /d<b>&amp;",
-                   "run_2.ddb to run_3.ddb: not written: the disk is full: 2 MiB more "
-                   "are needed",
-                   "run_4.ddb: not written: the disk failed to read or write "
+                   "run_2.ddb: not written: the disk is full: 1 MiB more are needed",
+                   "run_3.ddb: not written: the disk is full: 1 MiB more are needed; its "
+                   "temporary file .tranchel-3.tmp could not be removed",
+                   "run_4.ddb: not written: the disk is full: 1 MiB more are needed",
+                   "run_5.ddb: not written: the disk failed to read or write "
                    "(Input/output error)",
-                   "run_5.ddb: not written: the disk is full: 1 MiB more are needed; "
-                   "its temporary file .tranchel-5.tmp could not be removed",
+                   "run_6.ddb to run_7.ddb: not written: the disk is full: 2 MiB more "
+                   "are needed",
                    "run_29.ddb to run_30.ddb: not written: the recording ends before it"
                };
     Ddb::SplitOutcome refused;
