@@ -7,6 +7,7 @@
 // piece goes there rather than taken without replacing.
 #include "piecesteps.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
