@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <array>
 #include <limits>
 
 quint32 syntheticValue(qint64 frame, quint16 channel, quint16 channels)
@@ -27,9 +28,11 @@ qint64 SyntheticRecording::fileSize() const
 
 QByteArray SyntheticRecording::header() const
 {
-    QByteArray header(Ddb::HeaderSize, Qt::Uninitialized);
-    for (int i = 0; i < header.size(); ++i)
-        header[i] = char(i * 31 + 7);
+    // Filled in a plain array: GCC's overflow check misreads writes through a Qt 5
+    // QByteArray's data() at -O2.
+    std::array<uchar, Ddb::HeaderSize> header;
+    for (std::size_t i = 0; i < header.size(); ++i)
+        header[i] = uchar(i * 31 + 7);
     // Written field by field here, not by the code that stamps pieces, so that a fault there
     // cannot hide in the recordings it is tested with. The six stamp fields lie side by side.
     const QDate date = start.date();
@@ -46,7 +49,7 @@ QByteArray SyntheticRecording::header() const
     qToLittleEndian<quint16>(channels, header.data() + Ddb::ChannelsOffset);
     const qint64 claimed = qMin<qint64>(frames, std::numeric_limits<quint32>::max());
     qToLittleEndian<quint32>(quint32(claimed), header.data() + Ddb::SamplesOffset);
-    return header;
+    return QByteArray(reinterpret_cast<const char *>(header.data()), int(header.size()));
 }
 
 QByteArray SyntheticRecording::frameBytes(qint64 firstFrame, qint64 count) const
