@@ -3,7 +3,9 @@
 # SPDX-License-Identifier: MIT
 """Listens on the accessibility bus, as a screen reader does, for the status line of the
 program with the given process id to announce a new name and description; prints "ready"
-once listening, then the name and the description announced. Gives up after 60 s."""
+once listening, "heard" once it has heard a probe name and a probe description (the program
+announces only what it has learnt that someone listens for), then the name and the
+description announced after that. Gives up after 60 s."""
 import sys
 
 import pyatspi
@@ -16,6 +18,8 @@ def main():
     pid = int(sys.argv[1])
     announced = {}
     found = []
+    heard = []
+    probed = set()
 
     def on_change(event):
         source = event.source
@@ -24,6 +28,12 @@ def main():
         except Exception:  # the object may be gone already
             return
         if not ours:
+            return
+        if source.name.startswith("probe"):
+            probed.add(event.type.minor)
+            if len(probed) == 2 and not heard:
+                heard.append(True)
+                print("heard", flush=True)
             return
         announced[event.type.minor] = True
         if source.name in STATUSES and len(announced) == 2:

@@ -877,18 +877,43 @@ void TestTranchel::shouldTellAssistiveTechnologyTheReport()
         QSKIP("needs a display and the accessibility bus, as in the tst_tranchel_atspi entry");
     const QString path = write("run.ddb", withField(threePieceRecording(), 66, 400, 4));
     open(path);
+    // The bridge learns from the registry which events someone listens for only a moment
+    // later, and may miss a reader that came before it joined the bus: the window probes its
+    // name and description, and the reader starts again, until it hears both.
+    auto *status = child<QLabel>("statusLabel");
     QProcess screenReader;
-    screenReader.start(reader, { QString::number(QCoreApplication::applicationPid()) });
     QByteArray heard;
-    QTRY_VERIFY_WITH_TIMEOUT((heard += screenReader.readAllStandardOutput()).startsWith("ready\n"),
-                             30000);
-    // The bridge learns that someone listens from the registry, a moment later.
-    QTest::qWait(1000);
+    int probes = 0;
+    const auto readerHearsProbes = [&] {
+        screenReader.kill();
+        screenReader.waitForFinished();
+        heard.clear();
+        screenReader.start(reader, { QString::number(QCoreApplication::applicationPid()) });
+        return QTest::qWaitFor(
+                       [&] {
+                           return (heard += screenReader.readAllStandardOutput())
+                                   .startsWith("ready\n");
+                       },
+                       30000)
+                && QTest::qWaitFor(
+                        [&] {
+                            const QString probe = QStringLiteral("probe %1").arg(++probes);
+                            status->setText(probe);
+                            status->setAccessibleDescription(probe);
+                            heard += screenReader.readAllStandardOutput();
+                            return heard.endsWith("heard\n");
+                        },
+                        5000);
+    };
+    bool listened = false;
+    for (int attempt = 0; attempt < 6 && !listened; ++attempt)
+        listened = readerHearsProbes();
+    QVERIFY(listened);
     split();
     QTRY_VERIFY_WITH_TIMEOUT(screenReader.state() == QProcess::NotRunning, 60000);
     QCOMPARE(QString::fromUtf8(screenReader.readAllStandardError()), QString());
     QCOMPARE(QString::fromUtf8(heard + screenReader.readAllStandardOutput()),
-             "ready\nSplit failed\n1 of 1 pieces written: run_1.ddb\nIn " + dir->path()
+             "ready\nheard\nSplit failed\n1 of 1 pieces written: run_1.ddb\nIn " + dir->path()
                      + "\nrun_1.ddb holds 300 of 400 frames: the recording ends there");
 }
 
