@@ -17,7 +17,7 @@ using System::NameEntry;
 
 PieceOutcome failed(PieceFailure failure, const System::Error &error = System::Error())
 {
-    return { failure, error, QString() };
+    return { failure, error, {}, {} };
 }
 
 PieceOutcome notWritten(const System::Error &error)
@@ -83,10 +83,22 @@ PieceOutcome judge(const System::RecordingSource &source, const QString &name,
     return judgeContent(source, name, entry, number, earlier);
 }
 
+// Whether times tell a change of `file`: not on a file system that keeps coarse ones or none
+// (FAT, exFAT, FUSE), nor where the change times, which no program can set, of the folder or
+// of the file have no part below the second, as on ext4 with small inodes.
+bool timesTellChanges(const System::RecordingSource &source, const NameEntry &file)
+{
+    if (!source.folderKeepsFineTimes() || !file.fineChangeTime)
+        return false;
+    System::Error error;
+    const NameEntry folder = System::lookUp(source, QStringLiteral("."), &error);
+    return !error && folder.fineChangeTime;
+}
+
 // Right before an earlier piece is replaced: the same checks of what stands under `name`, and
-// the same file, unchanged since its bytes were compared. Where the file system keeps coarse
-// times, or none, its bytes are compared again instead. A file swapped away from the piece's
-// name has had its change time moved by the swap itself.
+// the same file, unchanged since its bytes were compared. Where times cannot tell, its bytes
+// are compared again instead. A file swapped away from the piece's name has had its change
+// time moved by the swap itself.
 PieceOutcome checkAgain(const System::RecordingSource &source, const QString &name,
                         const NameEntry &first, bool swapped, quint32 number,
                         const Ddb::EarlierPieces &earlier)
@@ -99,7 +111,7 @@ PieceOutcome checkAgain(const System::RecordingSource &source, const QString &na
     if (kind.failure != PieceFailure::None)
         return kind;
     bool unchanged = now.identity == first.identity && now.size == first.size;
-    if (unchanged && !source.folderKeepsFineTimes())
+    if (unchanged && !timesTellChanges(source, now))
         unchanged = judgeContent(source, name, now, number, earlier).failure == PieceFailure::None;
     else if (unchanged)
         unchanged = now.modified == first.modified && (swapped || now.changed == first.changed);
@@ -166,6 +178,8 @@ PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBy
         outcome = (error = file.nameWithoutReplacing()) ? notWritten(error) : PieceOutcome();
     else
         outcome = replaceEarlierPiece(file, source, piece, found, earlier);
+    if (outcome.failure == PieceFailure::None)
+        outcome.identity = file.identity();
     outcome.leftover = file.remove();
     return outcome;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "earlierpiece.h"
+#include "piecesteps.h"
 #include "recordingsource.h"
 #include "systemerror.h"
 
@@ -27,13 +28,15 @@ enum class PieceFailure {
     NoFrames, // the recording holds no frame of the piece's share, so it was not written
     FewerFrames, // written, but the recording ends inside its share
     StampTooLate, // its stamp falls after the last year a header can hold; not written
+    ReplacedAfterWriting, // written, but another file stood under its name when the split ended
 };
 
 struct PieceOutcome
 {
     PieceFailure failure = PieceFailure::None;
     System::Error error; // the step that failed, for NotWritten and Unreadable
-    QString leftover; // a temporary file that could not be removed
+    System::LeftFile leftover; // a temporary file that was kept or could not be removed
+    System::FileIdentity identity; // the file written, where the system tells
 };
 
 // One piece's name in the recording's folder, its number and its bytes.

@@ -6,6 +6,7 @@
 #include "recordingsource.h"
 #include "systemerror.h"
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +27,11 @@ struct NameEntry
     qint64 size = 0;
     qint64 modified = 0; // nanoseconds since the epoch
     qint64 changed = 0; // when its status last changed; 0 where the system keeps no such time
+    // Its change time has a part below the second. Where it has none, the file system may keep
+    // whole seconds, in which two changes within a second look alike.
+    bool fineChangeTime = false;
     bool writeBits = true; // some write permission bit, or no read-only attribute
+    quint64 links = 1; // names that lead to the file
     // Kept where the replacing file must carry them itself (Linux).
     uint owner = 0;
     uint group = 0;
@@ -39,8 +44,33 @@ NameEntry lookUp(const RecordingSource &source, const QString &name, Error *erro
 // Whether this user may write the file under `name`: Permission when not.
 Error mayWrite(const RecordingSource &source, const QString &name);
 
-// The names of this program's temporary files in the recording's folder.
-QStringList temporaryFiles(const RecordingSource &source);
+// Every name in the recording's folder, from one listing.
+QStringList namesIn(const RecordingSource &source);
+
+// This program's temporary names: ".tranchel-", 16 lowercase hex digits, ".tmp". Earlier
+// versions wrote fewer digits; a name of any other form is never taken for one of its own.
+inline QString temporaryName(quint64 random)
+{
+    return QStringLiteral(".tranchel-%1.tmp").arg(random, 16, 16, QLatin1Char('0'));
+}
+inline bool isTemporaryName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.tranchel-[0-9a-f]{1,16}\\.tmp$"));
+    return pattern.match(name).hasMatch();
+}
+
+// A temporary file a split could not remove, and what it holds.
+struct LeftFile
+{
+    enum class Holds {
+        Removable, // this piece, or the earlier piece it replaced, which could not be removed
+        ReplacedFileChanged, // the file the piece replaced, changed meanwhile: never removed
+        AnotherFile, // a file put under the piece's name by someone else meanwhile
+    };
+    QString name;
+    Holds holds = Holds::Removable;
+    bool isEmpty() const { return name.isEmpty(); }
+};
 
 // A file in the recording's folder opened for reading, never through a link.
 class FileReader
@@ -75,6 +105,9 @@ public:
     PieceFile &operator=(const PieceFile &) = delete;
 
     Error create();
+    // Which file the piece is, once created, whichever name it stands under; unknown where
+    // the system goes by path.
+    FileIdentity identity() const;
     Error write(const char *data, qint64 length);
     // On the disk, or an error: never a failure unseen.
     Error flush();
@@ -86,9 +119,9 @@ public:
     // it leaves the replaced file where it was.
     Error replace(const NameEntry &replaced,
                   const std::function<Error(const QString &name)> &stillAsChecked);
-    // Removes what is left under the temporary name; the name of a file that could not be
-    // removed.
-    QString remove();
+    // Removes what is left under the temporary name where it is this piece or the earlier
+    // piece it replaced; names a file that is kept.
+    LeftFile remove();
 
 private:
     struct Private;

@@ -34,6 +34,11 @@ qint64 nanoseconds(const timespec &time)
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
+System::FileIdentity identityOf(const struct stat &status)
+{
+    return { quint64(status.st_dev), quint64(status.st_ino) };
+}
+
 System::NameEntry entryOf(const struct stat &status)
 {
     using Kind = System::NameEntry::Kind;
@@ -41,11 +46,13 @@ System::NameEntry entryOf(const struct stat &status)
     entry.kind = S_ISLNK(status.st_mode) ? Kind::Link
             : S_ISREG(status.st_mode)    ? Kind::RegularFile
                                          : Kind::NotARegularFile;
-    entry.identity = { quint64(status.st_dev), quint64(status.st_ino) };
+    entry.identity = identityOf(status);
     entry.size = status.st_size;
     entry.modified = nanoseconds(status.st_mtim);
     entry.changed = nanoseconds(status.st_ctim);
+    entry.fineChangeTime = status.st_ctim.tv_nsec != 0;
     entry.writeBits = (status.st_mode & 0222) != 0;
+    entry.links = status.st_nlink;
     entry.owner = status.st_uid;
     entry.group = status.st_gid;
     entry.mode = status.st_mode & 0777;
@@ -86,8 +93,9 @@ void removePendingAndDie(int signalNumber)
 // Never a name someone could guess and plant a link at beforehand.
 QByteArray unguessableName()
 {
-    return ".tranchel-" + QByteArray::number(QRandomGenerator::system()->generate64(), 16) + ".tmp";
+    return System::temporaryName(QRandomGenerator::system()->generate64()).toLatin1();
 }
+
 
 } // namespace
 
@@ -112,7 +120,7 @@ Error mayWrite(const RecordingSource &source, const QString &name)
             : lastError();
 }
 
-QStringList temporaryFiles(const RecordingSource &source)
+QStringList namesIn(const RecordingSource &source)
 {
     QStringList names;
     const int descriptor = openat(folderOf(source), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -124,11 +132,10 @@ QStringList temporaryFiles(const RecordingSource &source)
     }
     while (const dirent *entry = readdir(folder)) {
         const QByteArray name(entry->d_name);
-        if (name.startsWith(".tranchel-") && name.endsWith(".tmp"))
+        if (name != "." && name != "..")
             names << QFile::decodeName(name);
     }
     closedir(folder);
-    names.sort();
     return names;
 }
 
@@ -148,7 +155,7 @@ FileReader::FileReader(const RecordingSource &source, const QString &name)
         m_error = lastError();
         return;
     }
-    m_identity = { quint64(status.st_dev), quint64(status.st_ino) };
+    m_identity = identityOf(status);
     m_size = status.st_size;
 }
 
@@ -280,12 +287,25 @@ struct PieceFile::Private
         return renameOnto();
     }
 
+    // After swapping back a replaced file that changed: what the temporary name holds now is
+    // this piece only when no one put another file under the piece's name meanwhile.
+    LeftFile::Holds whatCameBack() const
+    {
+        struct stat status
+        { };
+        if (fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? LeftFile::Holds::Removable : LeftFile::Holds::AnotherFile;
+        return identityOf(status) == identity ? LeftFile::Holds::Removable
+                                              : LeftFile::Holds::AnotherFile;
+    }
+
     int folder = -1;
     QByteArray target;
     QByteArray name; // empty while the file is unnamed or once it has its final name
     int descriptor = -1;
+    FileIdentity identity;
     qint64 written = 0;
-    bool keepTemporary = false;
+    LeftFile::Holds holds = LeftFile::Holds::Removable; // what the temporary name holds
 };
 
 PieceFile::PieceFile(const RecordingSource &source, const QString &name)
@@ -304,16 +324,28 @@ PieceFile::~PieceFile()
 Error PieceFile::create()
 {
     d->descriptor = openat(d->folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (d->descriptor >= 0)
-        return {};
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    if (d->descriptor < 0) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return errorIn(d->folder, errno);
+        const int error = d->createNamed([this](const char *candidate) {
+            d->descriptor = openat(d->folder, candidate,
+                                   O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0666);
+            return d->descriptor >= 0;
+        });
+        if (error)
+            return errorIn(d->folder, error);
+    }
+    struct stat status
+    { };
+    if (fstat(d->descriptor, &status) != 0)
         return errorIn(d->folder, errno);
-    const int error = d->createNamed([this](const char *candidate) {
-        d->descriptor = openat(d->folder, candidate,
-                               O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0666);
-        return d->descriptor >= 0;
-    });
-    return error ? errorIn(d->folder, error) : Error();
+    d->identity = identityOf(status);
+    return {};
+}
+
+FileIdentity PieceFile::identity() const
+{
+    return d->identity;
 }
 
 Error PieceFile::write(const char *data, qint64 length)
@@ -370,33 +402,40 @@ Error PieceFile::replace(const NameEntry &replaced,
         return errorIn(d->folder, error);
     if (const Error changed = stillAsChecked(QFile::decodeName(d->target)))
         return changed;
+    // From the swap on, the temporary name holds the replaced file, possibly someone's changed
+    // file: a signal that ends the program must leave it.
+    pendingFolder = -1;
     if (renameat2(d->folder, d->name.constData(), d->folder, d->target.constData(), RENAME_EXCHANGE)
         != 0) {
-        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-            return errorIn(d->folder, errno);
+        const int failure = errno;
+        pendingFolder = d->folder;
+        if (failure != EINVAL && failure != ENOSYS && failure != EOPNOTSUPP)
+            return errorIn(d->folder, failure);
         error = d->renameOnto();
         return error ? errorIn(d->folder, error) : Error();
     }
     const Error changed = stillAsChecked(QFile::decodeName(d->name));
-    if (changed
-        && renameat2(d->folder, d->name.constData(), d->folder, d->target.constData(),
-                     RENAME_EXCHANGE)
-                != 0)
-        d->keepTemporary = true; // someone's changed file: never removed
+    if (!changed)
+        return {};
+    d->holds = renameat2(d->folder, d->name.constData(), d->folder, d->target.constData(),
+                         RENAME_EXCHANGE)
+                    == 0
+            ? d->whatCameBack()
+            : LeftFile::Holds::ReplacedFileChanged;
     return changed;
 }
 
-QString PieceFile::remove()
+LeftFile PieceFile::remove()
 {
     d->close();
     if (d->name.isEmpty())
-        return QString();
-    if (!d->keepTemporary
+        return {};
+    if (d->holds == LeftFile::Holds::Removable
         && (unlinkat(d->folder, d->name.constData(), 0) == 0 || errno == ENOENT)) {
         d->forgetName();
-        return QString();
+        return {};
     }
-    const QString left = QFile::decodeName(d->name);
+    const LeftFile left { QFile::decodeName(d->name), d->holds };
     d->forgetName();
     return left;
 }

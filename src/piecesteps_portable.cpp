@@ -82,6 +82,7 @@ NameEntry lookUp(const RecordingSource &source, const QString &name, Error *erro
     entry.size = info.size();
     entry.modified = nanoseconds(info.lastModified());
     entry.changed = nanoseconds(info.metadataChangeTime());
+    entry.fineChangeTime = info.metadataChangeTime().time().msec() != 0;
     constexpr QFile::Permissions writeBits
             = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
     entry.writeBits = (info.permissions() & writeBits) != 0;
@@ -94,11 +95,10 @@ Error mayWrite(const RecordingSource &source, const QString &name)
                                                         : System::errorOf(Cause::Permission);
 }
 
-QStringList temporaryFiles(const RecordingSource &source)
+QStringList namesIn(const RecordingSource &source)
 {
     return QDir(source.folderPath())
-            .entryList({ QStringLiteral(".tranchel-*.tmp") }, QDir::Files | QDir::Hidden,
-                       QDir::Name);
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 struct FileReader::Private
@@ -149,6 +149,12 @@ Error PieceFile::create()
                                                                        : failureOf(*d->file);
 }
 
+// QSaveFile names its file itself.
+FileIdentity PieceFile::identity() const
+{
+    return {};
+}
+
 Error PieceFile::write(const char *data, qint64 length)
 {
     return d->file->write(data, length) == length ? Error() : failureOf(*d->file);
@@ -179,10 +185,10 @@ Error PieceFile::replace(const NameEntry &replaced,
 }
 
 // An uncommitted QSaveFile removes its temporary file itself.
-QString PieceFile::remove()
+LeftFile PieceFile::remove()
 {
     d->file.reset();
-    return QString();
+    return {};
 }
 
 #if defined(SIGXFSZ)

@@ -117,7 +117,10 @@ NameEntry lookUp(const RecordingSource &source, const QString &name, Error *erro
     FILE_BASIC_INFO basic {};
     if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic))
         entry.changed = basic.ChangeTime.QuadPart;
+    // In 100-nanosecond ticks since 1601, which began on a whole second.
+    entry.fineChangeTime = entry.changed % 10000000 != 0;
     entry.writeBits = !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    entry.links = information.nNumberOfLinks;
     return entry;
 }
 
@@ -127,19 +130,19 @@ Error mayWrite(const RecordingSource &source, const QString &name)
     return writable.isValid() ? Error() : lastError();
 }
 
-QStringList temporaryFiles(const RecordingSource &source)
+QStringList namesIn(const RecordingSource &source)
 {
     QStringList names;
     WIN32_FIND_DATAW found {};
-    const HANDLE search
-            = FindFirstFileW(native(pathIn(source, QStringLiteral(".tranchel-*.tmp"))), &found);
+    const HANDLE search = FindFirstFileW(native(pathIn(source, QStringLiteral("*"))), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
-    do
-        names << QString::fromWCharArray(found.cFileName);
-    while (FindNextFileW(search, &found));
+    do {
+        const QString name = QString::fromWCharArray(found.cFileName);
+        if (name != QLatin1String(".") && name != QLatin1String(".."))
+            names << name;
+    } while (FindNextFileW(search, &found));
     FindClose(search);
-    names.sort();
     return names;
 }
 
@@ -175,6 +178,7 @@ struct PieceFile::Private
     QString target;
     Handle temporary;
     QString temporaryPath; // empty once it is gone or has its final name
+    FileIdentity identity;
 };
 
 PieceFile::PieceFile(const RecordingSource &source, const QString &name)
@@ -194,20 +198,27 @@ Error PieceFile::create()
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         // Never a name someone could guess and plant a link at beforehand.
-        const QString path = d->folder
-                + QStringLiteral("\\.tranchel-%1.tmp")
-                          .arg(QRandomGenerator::system()->generate64(), 0, 16);
+        const QString path = d->folder + QLatin1Char('\\')
+                + temporaryName(QRandomGenerator::system()->generate64());
         const HANDLE file = CreateFileW(native(path), GENERIC_WRITE | DELETE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             d->temporary.reset(file);
             d->temporaryPath = path;
+            BY_HANDLE_FILE_INFORMATION information {};
+            if (GetFileInformationByHandle(file, &information))
+                d->identity = identityOf(information);
             return {};
         }
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
             return lastError();
     }
     return nativeError(int(ERROR_FILE_EXISTS));
+}
+
+FileIdentity PieceFile::identity() const
+{
+    return d->identity;
 }
 
 Error PieceFile::write(const char *data, qint64 length)
@@ -246,15 +257,16 @@ Error PieceFile::replace(const NameEntry &replaced,
     return {};
 }
 
-QString PieceFile::remove()
+LeftFile PieceFile::remove()
 {
     d->temporary.close();
     if (d->temporaryPath.isEmpty())
-        return QString();
+        return {};
     const QString path = std::exchange(d->temporaryPath, QString());
     if (DeleteFileW(native(path)) || GetLastError() == ERROR_FILE_NOT_FOUND)
-        return QString();
-    return QDir::fromNativeSeparators(path).section(QLatin1Char('/'), -1);
+        return {};
+    return { QDir::fromNativeSeparators(path).section(QLatin1Char('/'), -1),
+             LeftFile::Holds::Removable };
 }
 
 // No signal ends a Windows program while leaving it a chance to clean up, and no file size

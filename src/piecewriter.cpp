@@ -5,7 +5,11 @@
 
 #include "piecesteps.h"
 
+#include <algorithm>
+
 namespace {
+
+using System::NameEntry;
 
 // Held for the whole split: a second split into the same folder is refused meanwhile.
 class FolderLock
@@ -29,16 +33,29 @@ private:
     const System::RecordingSource::FolderLock m_state;
 };
 
-// What the pieces take, header and frames.
-qint64 bytesToWrite(const Ddb::PiecePlan &plan)
+// What the pieces add to a folder that is memory: each piece less the file under its name,
+// which it replaces (a file that other names lead to frees nothing), and the largest piece
+// that replaces a file, whose temporary file stands beside that file until the rename.
+qint64 memoryNeeded(const System::RecordingSource &source, const Ddb::PiecePlan &plan)
 {
-    qint64 bytes = 0;
+    qint64 added = 0;
+    qint64 largestReplacing = 0;
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
         const Ddb::Piece piece = plan.piece(index);
-        if (piece.isWritable())
-            bytes += Ddb::HeaderSize + piece.byteLength;
+        if (!piece.isWritable())
+            continue;
+        const qint64 bytes = Ddb::HeaderSize + piece.byteLength;
+        System::Error error;
+        const NameEntry there = System::lookUp(
+                source, Ddb::pieceFileName(source.fileName(), piece.number), &error);
+        if (there.kind != NameEntry::Kind::RegularFile) {
+            added += bytes;
+            continue;
+        }
+        added += qMax<qint64>(0, bytes - (there.links == 1 ? there.size : 0));
+        largestReplacing = qMax(largestReplacing, bytes);
     }
-    return bytes;
+    return added + largestReplacing;
 }
 
 bool wasWritten(const Ddb::FailedPiece &piece)
@@ -55,13 +72,41 @@ Ddb::FailedPiece failed(const Ddb::Piece &piece, const Ddb::PieceOutcome &outcom
 
 Ddb::FailedPiece failed(const Ddb::Piece &piece, Ddb::PieceFailure failure)
 {
-    return failed(piece, { failure, System::Error(), QString() });
+    return failed(piece, { failure, System::Error(), {}, {} });
 }
 
-// Earlier pieces this split leaves: names of its own it did not write, and names numbered
-// above its last while such names exist.
+// The numbers above `last` that name a piece of `fileName` among `names`, in order.
+QVector<quint32> pieceNumbersAbove(const QStringList &names, const QString &fileName,
+                                   quint32 last)
+{
+    // The names of pieces 0 and 1 differ in the number alone.
+    const QString zero = Ddb::pieceFileName(fileName, 0);
+    const QString one = Ddb::pieceFileName(fileName, 1);
+    const int at = int(std::mismatch(zero.cbegin(), zero.cend(), one.cbegin()).first
+                       - zero.cbegin());
+    const QString before = zero.left(at);
+    const QString after = zero.mid(at + 1);
+    QVector<quint32> numbers;
+    for (const QString &name : names) {
+        if (name.size() <= before.size() + after.size() || !name.startsWith(before)
+            || !name.endsWith(after))
+            continue;
+        bool isNumber = false;
+        const quint32 number
+                = name.mid(before.size(), name.size() - before.size() - after.size())
+                          .toUInt(&isNumber);
+        if (isNumber && number > last && Ddb::pieceFileName(fileName, number) == name)
+            numbers << number;
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+// Earlier pieces this split leaves: names of its own it did not write, and every name in the
+// folder numbered above its last.
 QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::PiecePlan &plan,
-                             const Ddb::EarlierPieces &earlier, const Ddb::SplitOutcome &outcome)
+                             const Ddb::EarlierPieces &earlier, const Ddb::SplitOutcome &outcome,
+                             const QStringList &names)
 {
     using Ddb::NameHolds;
     QVector<quint32> stale;
@@ -73,18 +118,80 @@ QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::P
                                   earlier, compared);
     };
     for (const Ddb::FailedPiece &piece : outcome.failures) {
-        if (!wasWritten(piece) && holdsEarlierPiece(piece.number) == NameHolds::EarlierPiece)
+        // Where the replaced file could not be swapped back, the name holds this split's piece.
+        const bool swappedIn
+                = piece.outcome.leftover.holds == System::LeftFile::Holds::ReplacedFileChanged;
+        if (!wasWritten(piece) && !swappedIn
+            && holdsEarlierPiece(piece.number) == NameHolds::EarlierPiece)
             stale << piece.number;
     }
-    for (quint32 number = plan.pieceCount() + 1;
-         number <= plan.pieceCount() + Ddb::PiecePlan::MaxPieces; ++number) {
-        const NameHolds holds = holdsEarlierPiece(number);
-        if (holds == NameHolds::Nothing)
-            break;
-        if (holds == NameHolds::EarlierPiece)
+    for (const quint32 number : pieceNumbersAbove(names, source.fileName(), plan.pieceCount())) {
+        if (holdsEarlierPiece(number) == NameHolds::EarlierPiece)
             stale << number;
     }
     return stale;
+}
+
+// This program's temporary files among `names` that this split did not leave.
+QVector<Ddb::StrandedFile> strandedTemporaries(const System::RecordingSource &source,
+                                               const QStringList &names,
+                                               const Ddb::SplitOutcome &outcome)
+{
+    QStringList own;
+    for (const Ddb::FailedPiece &piece : outcome.failures)
+        own << piece.outcome.leftover.name;
+    QVector<Ddb::StrandedFile> stranded;
+    for (const QString &name : names) {
+        if (!System::isTemporaryName(name) || own.contains(name))
+            continue;
+        System::Error error;
+        const NameEntry entry = System::lookUp(source, name, &error);
+        if (entry.kind == NameEntry::Kind::RegularFile)
+            stranded.append({ name, entry.size });
+    }
+    std::sort(stranded.begin(), stranded.end(),
+              [](const Ddb::StrandedFile &a, const Ddb::StrandedFile &b) { return a.name < b.name; });
+    return stranded;
+}
+
+struct PlacedPiece
+{
+    Ddb::Piece piece;
+    System::FileIdentity identity;
+};
+
+// A piece that another file stands in for now, in piece order among the failures.
+void markReplaced(const Ddb::Piece &piece, Ddb::SplitOutcome &outcome)
+{
+    auto &failures = outcome.failures;
+    const auto at = std::lower_bound(
+            failures.begin(), failures.end(), piece.number,
+            [](const Ddb::FailedPiece &failed, quint32 number) { return failed.number < number; });
+    --outcome.written;
+    if (at != failures.end() && at->number == piece.number) {
+        at->outcome.failure = Ddb::PieceFailure::ReplacedAfterWriting;
+        return;
+    }
+    failures.insert(at, failed(piece, Ddb::PieceFailure::ReplacedAfterWriting));
+}
+
+// "Split completed" is said only of pieces that are still what this split put under their
+// names: a second path to the folder (an overlay's upper folder, a bind mount) escapes its
+// lock, and another split may have written there meanwhile.
+void checkPlacedPieces(const System::RecordingSource &source, const QVector<PlacedPiece> &placed,
+                       Ddb::SplitOutcome &outcome)
+{
+    for (const PlacedPiece &placedPiece : placed) {
+        const Ddb::Piece &piece = placedPiece.piece;
+        if (!placedPiece.identity.isKnown())
+            continue;
+        System::Error error;
+        const NameEntry now = System::lookUp(
+                source, Ddb::pieceFileName(source.fileName(), piece.number), &error);
+        if (now.kind != NameEntry::Kind::RegularFile || now.identity != placedPiece.identity
+            || now.size != Ddb::HeaderSize + piece.byteLength)
+            markReplaced(piece, outcome);
+    }
 }
 
 } // namespace
@@ -105,12 +212,13 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
         return outcome;
     // Pieces in a folder that is memory take memory as they are written.
     if (source.folderIsInMemory() && memoryLimit >= 0) {
-        outcome.memoryShort = qMax<qint64>(0, bytesToWrite(plan) - memoryLimit);
+        outcome.memoryShort = qMax<qint64>(0, memoryNeeded(source, plan) - memoryLimit);
         if (outcome.memoryShort > 0)
             return outcome;
     }
     const System::PieceWritingScope writing;
     const EarlierPieces earlier(recording, plan);
+    QVector<PlacedPiece> placed;
     const QByteArray headerCopy = headerTemplate(recording);
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
         const Ddb::Piece piece = plan.piece(index);
@@ -131,6 +239,7 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
         const PieceOutcome written = writePieceFile(source, bytes, earlier);
         if (written.failure == PieceFailure::None) {
             ++outcome.written;
+            placed.append({ piece, written.identity });
             if (!piece.isWhole())
                 outcome.failures.append(failed(piece, PieceFailure::FewerFrames));
         }
@@ -139,14 +248,13 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
     }
     if (outcome.written > 0)
         outcome.folderSyncError = source.syncFolder();
-    outcome.stalePieces = stalePieces(source, plan, earlier, outcome);
+    const QStringList names = System::namesIn(source);
+    outcome.stalePieces = stalePieces(source, plan, earlier, outcome, names);
     // While the folder is held no other split on this machine writes into it, so these are
     // no running split's.
-    if (lock.state() == System::RecordingSource::FolderLock::Held) {
-        outcome.strandedTemporaries = System::temporaryFiles(source);
-        for (const Ddb::FailedPiece &piece : qAsConst(outcome.failures))
-            outcome.strandedTemporaries.removeOne(piece.outcome.leftover);
-    }
+    if (lock.state() == System::RecordingSource::FolderLock::Held)
+        outcome.strandedTemporaries = strandedTemporaries(source, names, outcome);
+    checkPlacedPieces(source, placed, outcome);
     return outcome;
 }
 

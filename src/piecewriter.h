@@ -22,6 +22,14 @@ struct FailedPiece
     qint64 bytes = 0; // its size on disk, header included
 };
 
+// A temporary file of this program's found in the folder, left by a split that ended
+// without finishing.
+struct StrandedFile
+{
+    QString name;
+    qint64 size = 0;
+};
+
 struct SplitOutcome
 {
     quint32 written = 0;
@@ -39,8 +47,8 @@ struct SplitOutcome
     // Earlier pieces of the recording that this split did not replace: under the names of
     // pieces it did not write, or numbered above its last.
     QVector<quint32> stalePieces;
-    // Temporary files in the folder that splits which were stopped left behind.
-    QStringList strandedTemporaries;
+    // Temporary files in the folder that splits which ended without finishing left behind.
+    QVector<StrandedFile> strandedTemporaries;
 
     bool succeeded() const
     {
@@ -55,7 +63,8 @@ struct SplitOutcome
 // next piece is still written. The plan must be Ready and made for `recording`, which was read
 // from `source`; that file is never written. Where the folder is memory itself, pieces that
 // would take more than `memoryLimit` bytes (-1: no limit known) are refused before any is
-// written.
+// written. Before it returns, every piece written is checked to be still the file under its
+// name.
 SplitOutcome writePieces(const QByteArray &recording, System::RecordingSource &source,
                          const PiecePlan &plan, qint64 memoryLimit);
 

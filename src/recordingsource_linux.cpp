@@ -104,10 +104,13 @@ QString RecordingSource::folderPathNow(bool *removed) const
 {
     const QString link = QStringLiteral("/proc/self/fd/%1").arg(m_folderHandle);
     QString path = QFileInfo(link).symLinkTarget();
-    // The kernel marks a folder that was removed so.
+    // Gone when no name leads to it any more: a folder may well be named "… (deleted)".
+    struct stat status
+    { };
+    *removed = fstat(int(m_folderHandle), &status) == 0 && status.st_nlink == 0;
+    // The kernel marks the path of a removed folder so.
     const QString gone = QStringLiteral(" (deleted)");
-    *removed = path.endsWith(gone);
-    if (*removed)
+    if (*removed && path.endsWith(gone))
         path.chop(gone.size());
     return path.isEmpty() ? m_path.folder : path;
 }

@@ -5,7 +5,7 @@
 
 #include <QTextDocument>
 
-#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -13,6 +13,67 @@ using Ddb::PieceFailure;
 using System::Cause;
 
 constexpr int ShownLines = 20;
+constexpr int LongestLine = 300;
+constexpr int LongestName = 120;
+constexpr int ShortestName = 16;
+constexpr int ShownRanges = 3;
+const QChar Ellipsis(0x2026);
+
+bool isInvisible(uint codePoint)
+{
+    const QChar::Category category = QChar::category(codePoint);
+    return category == QChar::Other_Control || category == QChar::Other_Format;
+}
+
+// A name on one line as it is: a control or format character (a newline, a right-to-left
+// override) is written as \uXXXX, so that no name adds a line or turns the text around.
+QString visible(const QString &name)
+{
+    QString shown;
+    shown.reserve(name.size());
+    for (int i = 0; i < name.size(); ++i) {
+        const bool pair = name.at(i).isHighSurrogate() && i + 1 < name.size()
+                && name.at(i + 1).isLowSurrogate();
+        const uint codePoint = pair ? QChar::surrogateToUcs4(name.at(i), name.at(i + 1))
+                                    : name.at(i).unicode();
+        const int length = pair ? 2 : 1;
+        for (int unit = 0; unit < length; ++unit) {
+            const QChar c = name.at(i + unit);
+            shown += isInvisible(codePoint)
+                    ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'))
+                    : QString(c);
+        }
+        i += length - 1;
+    }
+    return shown;
+}
+
+// At most `most` characters: the start and the end kept, "…" between them.
+QString shortened(const QString &text, int most)
+{
+    if (text.size() <= most)
+        return text;
+    int head = most / 2;
+    int tail = most - 1 - head;
+    if (text.at(head - 1).isHighSurrogate())
+        --head;
+    if (text.at(text.size() - tail).isLowSurrogate())
+        --tail;
+    return text.left(head) + Ellipsis + text.right(tail);
+}
+
+// A line made with names of at most `most` characters each: the longest names that keep it
+// within LongestLine, and cut short at its end where even the shortest do not.
+QString fitted(const std::function<QString(int most)> &line)
+{
+    int most = LongestName;
+    QString text = line(most);
+    while (text.size() > LongestLine && most > ShortestName) {
+        most = qMax(ShortestName, most - qMax(1, (text.size() - LongestLine + 1) / 2));
+        text = line(most);
+    }
+    return text.size() <= LongestLine ? text : text.left(LongestLine - 1) + Ellipsis;
+}
 
 // The system's own words, where they add something to ours.
 QString withText(const QString &what, const System::Error &error)
@@ -20,6 +81,7 @@ QString withText(const QString &what, const System::Error &error)
     return error.text.isEmpty() ? what : QStringLiteral("%1 (%2)").arg(what, error.text);
 }
 
+// Rounded up: what is still needed is never said to be less than it is.
 QString mebibytes(qint64 bytes)
 {
     return QString::number((bytes + (1 << 20) - 1) >> 20);
@@ -48,6 +110,9 @@ QString causeOf(const System::Error &error, qint64 bytes)
                               "recording a shorter name");
     case Cause::FolderGone:
         return QStringLiteral("the folder was removed or moved away");
+    case Cause::MovedAway:
+        return QStringLiteral("the file under this name was moved away while the split ran: "
+                              "split again");
     case Cause::ChangedMeanwhile:
         return QStringLiteral("the name was taken, or the file under it changed, while the "
                               "split ran");
@@ -104,13 +169,14 @@ QString reason(const Ddb::FailedPiece &failed, qint64 bytes)
     case PieceFailure::StampTooLate:
         text = QStringLiteral("not written: its time stamp would be after the year 67535");
         break;
+    case PieceFailure::ReplacedAfterWriting:
+        text = QStringLiteral("not written: another program replaced it after it was written: "
+                              "split again when nothing else writes into this folder");
+        break;
     case PieceFailure::None:
         text = QStringLiteral("written");
         break;
     }
-    if (!outcome.leftover.isEmpty())
-        text += QStringLiteral("; its temporary file %1 could not be removed")
-                        .arg(outcome.leftover);
     return text;
 }
 
@@ -128,28 +194,48 @@ bool wasWritten(const Ddb::FailedPiece &failed)
             || failed.outcome.failure == PieceFailure::FewerFrames;
 }
 
-// "run_6.ddb to run_10.ddb" for a run of consecutive numbers.
-QString nameRange(quint32 first, quint32 last, const QString &fileName)
+// The names a report shows, each on one line and shortened to a given length.
+class Names
 {
-    const QString firstName = Ddb::pieceFileName(fileName, first);
-    return first == last
-            ? firstName
-            : QStringLiteral("%1 to %2").arg(firstName, Ddb::pieceFileName(fileName, last));
-}
+public:
+    explicit Names(const QString &fileName)
+        : m_fileName(fileName)
+    { }
 
-// Consecutive numbers as ranges: "run_6.ddb to run_10.ddb, run_12.ddb".
-QString nameRanges(const QVector<quint32> &numbers, const QString &fileName)
-{
-    QStringList ranges;
-    for (int first = 0; first < numbers.size();) {
-        int last = first;
-        while (last + 1 < numbers.size() && numbers.at(last + 1) == numbers.at(last) + 1)
-            ++last;
-        ranges << nameRange(numbers.at(first), numbers.at(last), fileName);
-        first = last + 1;
+    QString piece(quint32 number, int most) const
+    {
+        return shortened(visible(Ddb::pieceFileName(m_fileName, number)), most);
     }
-    return ranges.join(QStringLiteral(", "));
-}
+
+    // "run_6.ddb to run_10.ddb" for a run of consecutive numbers.
+    QString range(quint32 first, quint32 last, int most) const
+    {
+        return first == last
+                ? piece(first, most)
+                : QStringLiteral("%1 to %2").arg(piece(first, most), piece(last, most));
+    }
+
+    // Consecutive numbers as ranges, the first few of them: "run_6.ddb to run_10.ddb,
+    // run_12.ddb and 4 more".
+    QString ranges(const QVector<quint32> &numbers, int most) const
+    {
+        QStringList ranges;
+        for (int first = 0; first < numbers.size();) {
+            if (ranges.size() == ShownRanges)
+                return ranges.join(QStringLiteral(", "))
+                        + QStringLiteral(" and %1 more").arg(numbers.size() - first);
+            int last = first;
+            while (last + 1 < numbers.size() && numbers.at(last + 1) == numbers.at(last) + 1)
+                ++last;
+            ranges << range(numbers.at(first), numbers.at(last), most);
+            first = last + 1;
+        }
+        return ranges.join(QStringLiteral(", "));
+    }
+
+private:
+    QString m_fileName;
+};
 
 QString refusal(const Ddb::PiecePlan &plan)
 {
@@ -185,7 +271,7 @@ QStringList refusals(const Ddb::SplitOutcome &outcome)
 
 // What was written, first, so that a failed split never reads as if nothing happened.
 QStringList written(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
-                    const QString &folder, const QString &fileName)
+                    const QString &folder, bool folderRemoved, const Names &names)
 {
     QVector<quint32> numbers;
     auto failed = outcome.failures.cbegin();
@@ -198,33 +284,71 @@ QStringList written(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome
             numbers << number;
     }
     const quint32 count = quint32(numbers.size());
-    QString line = outcome.succeeded()
+    const QString line = outcome.succeeded()
             ? QStringLiteral("%1 %2 written")
                       .arg(count)
                       .arg(count == 1 ? QLatin1String("piece") : QLatin1String("pieces"))
             : QStringLiteral("%1 of %2 pieces written").arg(count).arg(plan.pieceCount());
-    if (count > 0)
-        line += QStringLiteral(": ") + nameRanges(numbers, fileName);
-    return { line, QStringLiteral("In %1").arg(folder) };
+    QString where = QStringLiteral("In %1").arg(shortened(visible(folder), LongestName));
+    if (folderRemoved)
+        where += QStringLiteral(", which was removed meanwhile");
+    return { count == 0 ? line : fitted([&](int most) {
+                 return line + QStringLiteral(": ") + names.ranges(numbers, most);
+             }),
+             where };
+}
+
+// What a temporary file this split kept holds, where that is more than a piece of its own.
+QString keptFile(const Ddb::FailedPiece &failed, const Names &names)
+{
+    const System::LeftFile &left = failed.outcome.leftover;
+    const QString temporary = visible(left.name);
+    switch (left.holds) {
+    case System::LeftFile::Holds::ReplacedFileChanged:
+        return fitted([&](int most) {
+            return QStringLiteral("%1 holds what was under %2 when this split replaced it, "
+                                  "changed meanwhile: it was kept; rename it back or look into "
+                                  "it")
+                    .arg(shortened(temporary, most), names.piece(failed.number, most));
+        });
+    case System::LeftFile::Holds::AnotherFile:
+        return fitted([&](int most) {
+            return QStringLiteral("%1 holds a file that another program put under %2 while the "
+                                  "split ran: it was kept; look into it")
+                    .arg(shortened(temporary, most), names.piece(failed.number, most));
+        });
+    case System::LeftFile::Holds::Removable:
+        break;
+    }
+    return QString();
 }
 
 // A line for each run of pieces that failed alike, named by their files.
-QStringList problems(const Ddb::SplitOutcome &outcome, const QString &fileName)
+QStringList problems(const Ddb::SplitOutcome &outcome, const Names &names)
 {
     QStringList lines;
     const QVector<Ddb::FailedPiece> &failures = outcome.failures;
     for (int first = 0; first < failures.size();) {
+        const Ddb::FailedPiece &failed = failures.at(first);
         int last = first;
-        qint64 bytes = failures.at(first).bytes;
+        qint64 bytes = failed.bytes;
         while (last + 1 < failures.size()
                && failures.at(last + 1).number == failures.at(last).number + 1
-               && failedAlike(failures.at(last + 1), failures.at(first)))
+               && failedAlike(failures.at(last + 1), failed))
             bytes += failures.at(++last).bytes;
-        const QString names
-                = nameRange(failures.at(first).number, failures.at(last).number, fileName);
-        const bool holds = failures.at(first).outcome.failure == PieceFailure::FewerFrames;
-        lines << names + (holds ? QStringLiteral(" ") : QStringLiteral(": "))
-                        + reason(failures.at(first), bytes);
+        const bool holds = failed.outcome.failure == PieceFailure::FewerFrames;
+        const QString why = reason(failed, bytes);
+        const bool removable = failed.outcome.leftover.holds == System::LeftFile::Holds::Removable;
+        lines << fitted([&](int most) {
+            QString line = names.range(failed.number, failures.at(last).number, most)
+                    + (holds ? QStringLiteral(" ") : QStringLiteral(": ")) + why;
+            if (!failed.outcome.leftover.isEmpty() && removable)
+                line += QStringLiteral("; its temporary file %1 could not be removed")
+                                .arg(shortened(visible(failed.outcome.leftover.name), most));
+            return line;
+        });
+        if (!failed.outcome.leftover.isEmpty() && !removable)
+            lines << keptFile(failed, names);
         first = last + 1;
     }
     if (outcome.folderSyncError)
@@ -233,27 +357,43 @@ QStringList problems(const Ddb::SplitOutcome &outcome, const QString &fileName)
     return lines;
 }
 
+// A temporary file may hold an earlier piece as it stood when a split replaced it: it is
+// called removable only when it holds nothing.
+QString stranded(const Ddb::StrandedFile &file)
+{
+    const QString name = shortened(visible(file.name), LongestName);
+    if (file.size == 0)
+        return QStringLiteral("Left by a split that ended without finishing: %1, which is empty; "
+                              "it can be removed")
+                .arg(name);
+    return QStringLiteral("Left by a split that ended without finishing: %1 (%2 MiB); it may hold "
+                          "an earlier piece as it stood before: look into it before removing it")
+            .arg(name, mebibytes(file.size));
+}
+
 } // namespace
 
 namespace SplitReport {
 
 QStringList lines(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
-                  const QString &folder, const QString &fileName)
+                  const QString &folder, const QString &fileName, bool folderRemoved)
 {
     if (plan.status() != Ddb::PiecePlan::Status::Ready)
         return { refusal(plan) };
+    const Names names(fileName);
     QStringList lines = refusals(outcome);
     if (lines.isEmpty())
-        lines << written(plan, outcome, folder, fileName) << problems(outcome, fileName);
+        lines << written(plan, outcome, folder, folderRemoved, names) << problems(outcome, names);
     if (outcome.lock == System::RecordingSource::FolderLock::NotLockable)
         lines << QStringLiteral("No lock could be taken on this folder: another split into it "
                                 "would not have been noticed");
     if (!outcome.stalePieces.isEmpty())
-        lines << QStringLiteral("Left from an earlier split: %1")
-                         .arg(nameRanges(outcome.stalePieces, fileName));
-    for (const QString &stranded : outcome.strandedTemporaries)
-        lines << QStringLiteral("Left by a split that was stopped: %1; it can be removed")
-                         .arg(stranded);
+        lines << fitted([&](int most) {
+            return QStringLiteral("Left from an earlier split: ")
+                    + names.ranges(outcome.stalePieces, most);
+        });
+    for (const Ddb::StrandedFile &file : outcome.strandedTemporaries)
+        lines << stranded(file);
     return lines;
 }
 

@@ -14,10 +14,11 @@
 // the refusal of a split that could not begin; and the files it left beside the new pieces.
 namespace SplitReport {
 
-// Every line of the report on a split of `fileName` in `folder`: the refusal of a plan that is
-// not Ready, else what the split did.
+// Every line of the report on a split of `fileName` in `folder` (which `folderRemoved` says
+// is gone): the refusal of a plan that is not Ready, else what the split did. Each line shows
+// names on one line, none longer than 120 characters, and holds at most 300.
 QStringList lines(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
-                  const QString &folder, const QString &fileName);
+                  const QString &folder, const QString &fileName, bool folderRemoved = false);
 // The first twenty lines, and how many more there are, as plain text for assistive
 // technology, and as tooltip text that shows any name exactly as it is.
 QString plainText(const QStringList &lines);

@@ -18,6 +18,7 @@ enum class Cause {
     TooManyOpenFiles,
     NameTooLong,
     FolderGone, // the folder was removed or moved away
+    MovedAway, // the file under a name was moved away, in a folder that is still there
     InputOutput,
     ChangedMeanwhile, // a name was taken, or a file changed, while the split ran
     InUse, // another program holds the file open without sharing it (Windows)

@@ -35,9 +35,11 @@ Error nativeError(int code)
     case ENAMETOOLONG:
         cause = Cause::NameTooLong;
         break;
-    // Every step goes through the folder held since loading: a missing entry on the way
-    // means the folder itself was removed.
+    // Every step goes through the folder held since loading: a missing entry is a name
+    // someone moved away, unless the folder itself is gone, which only its link count tells.
     case ENOENT:
+        cause = Cause::MovedAway;
+        break;
     case ESTALE:
         cause = Cause::FolderGone;
         break;

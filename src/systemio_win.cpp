@@ -46,6 +46,10 @@ Error nativeError(int code)
     case ERROR_PATH_NOT_FOUND:
         cause = Cause::FolderGone;
         break;
+    // The folder is held open and cannot go: a missing file was moved away.
+    case ERROR_FILE_NOT_FOUND:
+        cause = Cause::MovedAway;
+        break;
     case ERROR_CRC:
     case ERROR_IO_DEVICE:
         cause = Cause::InputOutput;

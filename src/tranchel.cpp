@@ -199,10 +199,8 @@ bool Tranchel::splitRecording(QStringList &report)
     header.samples = 0; // every frame is in a piece or in a skipped one
     // Where the pieces are now, whatever became of the folder's path meanwhile.
     bool removed = false;
-    QString folder = recordingSource.folderPathNow(&removed);
-    if (removed)
-        folder += QStringLiteral(", which was removed meanwhile");
-    report = SplitReport::lines(plan, outcome, folder, recordingSource.fileName());
+    const QString folder = recordingSource.folderPathNow(&removed);
+    report = SplitReport::lines(plan, outcome, folder, recordingSource.fileName(), removed);
     return plan.status() == Ddb::PiecePlan::Status::Ready && outcome.succeeded();
 }
 

@@ -44,11 +44,12 @@ public:
     }
 
     // "fiu:posix/io/sync/fdatasync:EIO" or "shim:renameat2:EINVAL", ":once" at the end for
-    // the next call only; "shim:coarse" for a file system whose times tell nothing.
+    // the next call only; "shim:coarse" for a file system whose times tell nothing,
+    // "shim:coarse-times" for times in whole seconds on the file system as it is.
     void enable(const QString &fault) const
     {
-        if (fault == "shim:coarse") {
-            m_shimCoarse(1);
+        if (fault == "shim:coarse" || fault == "shim:coarse-times") {
+            m_shimCoarse(fault == "shim:coarse" ? 1 : 2);
             return;
         }
         const QStringList parts = fault.split(':');
@@ -76,6 +77,12 @@ public:
     void hookBefore(const char *call, int nth, std::function<void(const QByteArray &name)> hook)
     {
         s_hook = std::move(hook);
+        hookAgain(call, nth);
+    }
+
+    // The same hook once more, before the `nth` call from now; may be asked from within it.
+    void hookAgain(const char *call, int nth)
+    {
         m_shimHook(
                 call, nth, [](void *, const char *name) { s_hook(name); }, nullptr);
     }

@@ -4,8 +4,9 @@
 // Preloaded into a test program, makes the *at calls of the Linux piece writer fail, or runs
 // a hook of the test right before one of them: what a disk, a file system without some
 // feature, or another process does at that very moment. It can also make the file system look
-// like one whose times tell nothing. Calls pass through untouched until a
-// test asks, through tranchel_shim_fail() and tranchel_shim_hook(), found with dlsym().
+// like one whose times tell nothing. Calls pass through untouched until a test asks, through
+// tranchel_shim_fail() and tranchel_shim_hook(), found with dlsym(). A hook may ask for
+// failures itself: they begin with the call after the one it runs before.
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -31,8 +32,10 @@ struct Rule
 };
 
 Rule rules[8];
-// Times as FAT keeps them, or a FUSE file system that keeps none: every time reads as 0.
-bool coarseTimes = false;
+// Every time reads as 0, as a file system that keeps none would give them, or one that keeps
+// whole seconds within a second: with the file system's type said to be FAT, or left as it is.
+enum class CoarseTimes { Off, AsFat, Only };
+CoarseTimes coarseTimes = CoarseTimes::Off;
 
 Rule *ruleFor(const char *call, bool create)
 {
@@ -55,12 +58,13 @@ bool intercepted(const char *call, const char *path = "")
     Rule *rule = ruleFor(call, false);
     if (!rule)
         return false;
+    const bool fails = rule->error != 0 && rule->failures != 0;
     if (rule->hook && --rule->callsUntilHook == 0) {
         void (*hook)(void *, const char *) = rule->hook;
         rule->hook = nullptr;
         hook(rule->context, path);
     }
-    if (rule->error == 0 || rule->failures == 0)
+    if (!fails)
         return false;
     if (rule->failures > 0)
         --rule->failures;
@@ -110,22 +114,23 @@ void tranchel_shim_hook(const char *call, int nth, void (*hook)(void *, const ch
     }
 }
 
-void tranchel_shim_coarse_times(int on)
+// 0: off; 1: as FAT; 2: the times alone.
+void tranchel_shim_coarse_times(int mode)
 {
-    coarseTimes = on != 0;
+    coarseTimes = CoarseTimes(mode);
 }
 
 void tranchel_shim_reset()
 {
     std::memset(rules, 0, sizeof rules);
-    coarseTimes = false;
+    coarseTimes = CoarseTimes::Off;
 }
 
 int fstatfs(int file, struct statfs *status)
 {
     using StatFs = int (*)(int, struct statfs *);
     const int result = real<StatFs>("fstatfs")(file, status);
-    if (result == 0 && coarseTimes)
+    if (result == 0 && coarseTimes == CoarseTimes::AsFat)
         status->f_type = MSDOS_SUPER_MAGIC;
     return result;
 }
@@ -134,7 +139,7 @@ int fstatat(int folder, const char *path, struct stat *status, int flags)
 {
     using StatAt = int (*)(int, const char *, struct stat *, int);
     const int result = real<StatAt>("fstatat")(folder, path, status, flags);
-    if (result == 0 && coarseTimes)
+    if (result == 0 && coarseTimes != CoarseTimes::Off)
         status->st_mtim = status->st_ctim = timespec {};
     return result;
 }

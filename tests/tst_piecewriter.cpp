@@ -23,6 +23,7 @@
 #if defined(Q_OS_UNIX)
 #include "childprocess.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #endif
@@ -30,15 +31,24 @@
 namespace {
 
 // "2 fewer, 3 none": the failed pieces and their reasons, as rows spell them; "left" when a
-// temporary file stayed behind; "stale 5" for an earlier piece the split left.
+// temporary file stayed behind, "kept" when it holds the replaced file, changed, and "kept
+// another" when someone else's; "stale 5" for an earlier piece the split left.
 QString reasonOf(const Ddb::PieceOutcome &outcome)
 {
     const char *const reasons[]
             = { "written",    "irregular", "link", "recording", "protected", "different",
-                "unreadable", "disk",      "none", "fewer",     "late" };
+                "unreadable", "disk",      "none", "fewer",     "late",      "replaced" };
     if (outcome.error.cause == System::Cause::ChangedMeanwhile)
         return "changed";
+    if (outcome.error.cause == System::Cause::MovedAway)
+        return "moved";
     return reasons[int(outcome.failure)];
+}
+
+QString leftOf(const System::LeftFile &left)
+{
+    const char *const kinds[] = { " left", " kept", " kept another" };
+    return left.isEmpty() ? QString() : kinds[int(left.holds)];
 }
 
 QString describe(const Ddb::SplitOutcome &outcome)
@@ -52,7 +62,7 @@ QString describe(const Ddb::SplitOutcome &outcome)
         failures << "short of memory";
     for (const Ddb::FailedPiece &failed : outcome.failures)
         failures << QString::number(failed.number) + ' ' + reasonOf(failed.outcome)
-                        + (failed.outcome.leftover.isEmpty() ? "" : " left");
+                        + leftOf(failed.outcome.leftover);
     if (outcome.folderSyncError)
         failures << "folder not synced";
     for (const quint32 number : outcome.stalePieces)
@@ -110,9 +120,11 @@ mode_t modeOf(const QString &path)
 // Where pieces of `source` are planted before a split: a piece description as for
 // expectedPiece(), "flip:" before one for that piece with a byte changed past the first I/O
 // slice, or "unrelated" (another recording's piece), "short" (piece 2 less a byte), "bytes"
-// (anything).
+// (anything), "header" (the recording's header, counting no samples).
 QByteArray planted(const QByteArray &source, const QString &what)
 {
+    if (what == "header")
+        return withField(source.left(512), 66, 0, 4);
     if (what == "unrelated")
         return expectedPiece(makeRecording(3, 2, 300, "2024-05-06 10:00:01"),
                              "120:120:2024-05-06 10:02:01", 3);
@@ -359,13 +371,16 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording_data()
     row("another recording named run_2.ddb", three, { "", "unrelated" }, "2 different");
     row("an earlier piece less its last byte", three, { "", "short" }, "2 different");
     row("arbitrary bytes", three, { "", "bytes" }, "2 different");
+    row("the recording's header counting no samples", three, { "", "header" }, "2 different");
+    row("an earlier piece only its group may write, as root", three,
+        { "", "0460:120:120:2024-05-06 10:02:00" }, "");
     // Earlier pieces the split leaves: above its last while names are taken, and its own.
     row("an earlier piece above the last", three, { "", "", "", "225:75:2024-05-06 10:02:30" },
         "stale 4");
     row("another file among them is not named", three,
         { "", "", "", "bytes", "240:60:2024-05-06 10:02:30" }, "stale 5");
-    row("the first free name ends the search", three,
-        { "", "", "", "", "240:60:2024-05-06 10:02:30" }, "");
+    row("a free name does not end the search", three,
+        { "", "", "", "", "240:60:2024-05-06 10:02:30" }, "stale 5");
     row("a write-protected earlier piece is kept and named", three,
         { "", "ro:120:120:2024-05-06 10:02:00" }, "2 protected, stale 2");
 }
@@ -379,17 +394,23 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
 
     QVERIFY(writeContent(sourcePath, source));
     QHash<QString, QByteArray> before;
+    [[maybe_unused]] int plantedMode = 0604; // "0460:" before a piece: that mode
     for (int i = 0; i < earlier.size(); ++i) {
         const QString name = dir->filePath(QString("run_%1.ddb").arg(i + 1));
         if (earlier.at(i).isEmpty())
             continue;
         const bool readOnly = earlier.at(i).startsWith("ro:");
-        QVERIFY(writeContent(name, planted(source, earlier.at(i).mid(readOnly ? 3 : 0))));
+        const bool groupOnly = earlier.at(i).startsWith("0460:");
+        QVERIFY(writeContent(name,
+                             planted(source, earlier.at(i).mid(readOnly ? 3 : groupOnly ? 5 : 0))));
         if (readOnly)
             QVERIFY(QFile::setPermissions(name, QFile::ReadOwner));
 #if defined(Q_OS_UNIX)
-        else
-            QCOMPARE(chmod(QFile::encodeName(name).constData(), 0604), 0);
+        if (groupOnly && geteuid() != 0)
+            QSKIP("needs root, whom only the write bits stop");
+        plantedMode = groupOnly ? 0460 : plantedMode;
+        if (!readOnly)
+            QCOMPARE(chmod(QFile::encodeName(name).constData(), mode_t(plantedMode)), 0);
 #endif
         before.insert(name, fileContent(name));
     }
@@ -409,7 +430,7 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
         QCOMPARE(fileContent(name),
                  expectedPiece(source, pieces.at(number - 1), Ddb::readHeader(source)->channels));
 #if defined(Q_OS_UNIX)
-        QCOMPARE(modeOf(name), before.contains(name) ? mode_t(0604) : mode_t(0666 & ~umaskNow));
+        QCOMPARE(modeOf(name), before.contains(name) ? mode_t(plantedMode) : mode_t(0666 & ~umaskNow));
 #endif
     }
 }
@@ -604,6 +625,8 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses_data()
             << QStringList { "shim:fchmod:ENOSYS", "shim:fchown:EPERM" } << "";
     QTest::newRow("setting the permissions fails")
             << QStringList { "shim:fchmod:EIO" } << "3 disk, stale 3";
+    QTest::newRow("reading an earlier piece fails")
+            << QStringList { "fiu:posix/io/rw/pread:EIO" } << "3 unreadable";
 }
 
 void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
@@ -656,7 +679,7 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
     QStringList entries { "run.ddb", "run_3.ddb" };
     for (int number = 1; number <= 3; ++number) {
         const QString piece = QStringLiteral("run_%1.ddb").arg(number);
-        if (failures.contains(QStringLiteral("%1 disk").arg(number))) {
+        if (failures.contains(QRegularExpression(QStringLiteral("%1 (disk|unreadable)").arg(number)))) {
             if (number == 3)
                 QCOMPARE(fileContent(third), earlier);
             continue;
@@ -720,6 +743,27 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks_data()
     QTest::newRow("an earlier piece rewritten, same size, on exFAT")
             << "mount:exfat" << QByteArray("openat/create") << 2 << "rewrite earlier"
             << "2 changed";
+    QTest::newRow("an earlier piece rewritten, same size, where times are whole seconds")
+            << "shim:coarse-times" << QByteArray("openat/unnamed") << 2 << "rewrite earlier"
+            << "2 changed";
+    QTest::newRow("an earlier piece grown, its time put back, as the piece is swapped in")
+            << QString() << QByteArray("renameat2") << 1 << "grow earlier"
+            << "2 changed";
+    QTest::newRow("a link to an earlier piece swapped in right before it is read")
+            << QString() << QByteArray("openat") << 1 << "link earlier"
+            << "2 unreadable";
+    QTest::newRow("an earlier piece moved away as the piece is swapped in")
+            << QString() << QByteArray("renameat2") << 1 << "move earlier"
+            << "2 moved";
+    QTest::newRow("a piece replaced by another file after it was written")
+            << QString() << QByteArray("linkat") << 2 << "replace first"
+            << "1 replaced";
+    QTest::newRow("a changed earlier piece kept where it cannot be swapped back")
+            << QString() << QByteArray("renameat2") << 1 << "rewrite earlier, fail swap"
+            << "2 changed kept";
+    QTest::newRow("a file moved onto the piece's name before the swap back is kept")
+            << QString() << QByteArray("renameat2") << 1 << "rewrite earlier, move onto"
+            << "2 changed kept another";
 }
 
 void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
@@ -744,16 +788,44 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
         QSKIP("no exFAT file system can be mounted here");
     const QString second = work + "/run_2.ddb";
     QVERIFY(writeContent(work + "/run.ddb", source));
-    if (change.endsWith("earlier"))
+    if (change.contains("earlier"))
         QVERIFY(writeContent(second, planted(source, "240:60:2024-05-06 10:02:30")));
     if (fault.startsWith("shim:"))
         injection.enable(fault);
     Loaded loaded = load(work + "/run.ddb");
     const QString moved = dir->filePath("moved");
+    const QString other = dir->filePath("other.ddb");
+    QVERIFY(writeContent(other, "other"));
     QString plantedName;
+    bool swappingBack = false;
     injection.hookBefore(call.constData(), nth, [&](const QByteArray &name) {
         const QByteArray secondName = QFile::encodeName(second);
-        if (change == "swap folder") {
+        if (swappingBack) {
+            QCOMPARE(::rename(QFile::encodeName(other).constData(), secondName.constData()), 0);
+        } else if (change.startsWith("rewrite earlier,")) {
+            QFile file(second);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.write("x", 1) == 1);
+            // Found changed after the swap; then the swap back fails, or comes upon another file.
+            if (change.endsWith("fail swap"))
+                injection.enable("shim:renameat2:EIO:once");
+            swappingBack = change.endsWith("move onto");
+            if (swappingBack)
+                injection.hookAgain("renameat2", 1);
+        } else if (change == "grow earlier") {
+            const struct stat status = statusOf(second);
+            QFile file(second);
+            QVERIFY(file.open(QIODevice::Append) && file.write("x", 1) == 1);
+            file.close();
+            const timespec times[] = { status.st_atim, status.st_mtim };
+            QCOMPARE(utimensat(AT_FDCWD, secondName.constData(), times, 0), 0);
+        } else if (change == "link earlier") {
+            QVERIFY(QFile::rename(second, moved) && QFile::link(moved, second));
+        } else if (change == "move earlier") {
+            QVERIFY(QFile::rename(second, moved));
+        } else if (change == "replace first") {
+            const QByteArray first = QFile::encodeName(work + "/run_1.ddb");
+            QCOMPARE(::rename(QFile::encodeName(other).constData(), first.constData()), 0);
+        } else if (change == "swap folder") {
             QVERIFY(QFile::rename(work, moved) && QFile::link(dir->filePath("other"), work));
         } else if (change == "plant temporary") {
             plantedName = QFile::decodeName(name);
@@ -779,18 +851,23 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
     QCOMPARE(describe(outcome), failures);
     const QString folder = change == "swap folder" ? moved : work;
     QCOMPARE(entriesOf(dir->filePath("other")), QStringList());
-    QCOMPARE(leftoverTemporaries(folder),
-             plantedName.isEmpty() ? QStringList() : QStringList { plantedName });
+    // What a hook planted there, or what the split kept: someone's file, never removed.
+    const QStringList left = leftoverTemporaries(folder);
+    QCOMPARE(left.size(), plantedName.isEmpty() && !failures.contains("kept") ? 0 : 1);
+    const QByteArray kept = left.isEmpty() ? QByteArray() : fileContent(folder + '/' + left.at(0));
     if (!plantedName.isEmpty())
-        QCOMPARE(fileContent(work + '/' + plantedName), "planted");
+        QCOMPARE(kept, "planted");
+    if (failures.contains("kept"))
+        QCOMPARE(kept.left(1), failures.endsWith("another") ? "o" : "x");
     for (int number = 1; number <= 3; ++number) {
         const QString piece = folder + QString("/run_%1.ddb").arg(number);
-        if (number != 2 || failures.isEmpty())
+        if (!failures.contains(QString("%1 ").arg(number)))
             QCOMPARE(fileContent(piece), expectedPiece(source, threePieces().at(number - 1), 3));
     }
-    if (change == "plant file")
-        QCOMPARE(secondNow, QByteArray("planted"));
-    QCOMPARE(wasLink, change == "plant link");
+    if (change == "plant file" || change == "replace first")
+        QCOMPARE(fileContent(work + (change == "plant file" ? "/run_2.ddb" : "/run_1.ddb")),
+                 QByteArray(change == "plant file" ? "planted" : "other"));
+    QCOMPARE(wasLink, change == "plant link" || change == "link earlier");
     if (change == "protect earlier" || change == "touch earlier")
         QCOMPARE(secondNow, planted(source, "240:60:2024-05-06 10:02:30"));
     if (change == "rewrite earlier")

@@ -70,9 +70,10 @@ QString plain(const QString &toolTip)
 // A piece of one MiB, or one that holds 30 of its 60 frames.
 Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure,
                         const System::Error &error = System::Error(),
-                        const QString &leftover = QString())
+                        const QString &leftover = QString(),
+                        System::LeftFile::Holds holds = System::LeftFile::Holds::Removable)
 {
-    return { number, { failure, error, leftover }, 30, 60, 1 << 20 };
+    return { number, { failure, error, { leftover, holds }, {} }, 30, 60, 1 << 20 };
 }
 
 const System::Error diskFull { System::Cause::DiskFull, "No space left on device" };
@@ -403,7 +404,8 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     unsynced.folderSyncError = inputOutput;
     unsynced.lock = System::RecordingSource::FolderLock::NotLockable;
     unsynced.stalePieces = { 34, 35, 36, 38 };
-    unsynced.strandedTemporaries << ".tranchel-7.tmp";
+    unsynced.strandedTemporaries << Ddb::StrandedFile { ".tranchel-7.tmp", (2 << 20) + 1 }
+                                 << Ddb::StrandedFile { ".tranchel-8.tmp", 0 };
     QTest::newRow("an unflushed folder, no lock, and what is left beside the pieces")
             << unsynced
             << QStringList { "30 of 30 pieces written: run_1.ddb to run_30.ddb",
@@ -413,8 +415,11 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                              "No lock could be taken on this folder: another split into it would "
                              "not have been noticed",
                              "Left from an earlier split: run_34.ddb to run_36.ddb, run_38.ddb",
-                             "Left by a split that was stopped: .tranchel-7.tmp; it can be "
-                             "removed" };
+                             "Left by a split that ended without finishing: .tranchel-7.tmp (3 "
+                             "MiB); it may hold an earlier piece as it stood before: look into it "
+                             "before removing it",
+                             "Left by a split that ended without finishing: .tranchel-8.tmp, which "
+                             "is empty; it can be removed" };
     Ddb::SplitOutcome done;
     done.stalePieces = { 35 };
     QTest::newRow("a completed split, and one piece left")
