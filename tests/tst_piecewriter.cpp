@@ -935,7 +935,8 @@ void TestPieceWriter::shouldRestoreTheSignalActions()
 }
 
 // Another process splits into the folder; meanwhile the recording is copied in again, as a
-// new file under the same name, and its split is refused.
+// new file under the same name, and its split is refused. Once that split is done, the other
+// process can split there again.
 void TestPieceWriter::shouldWriteIntoOneFolderAtATime()
 {
     QVERIFY(writeContent(sourcePath, threePieceRecording()));
@@ -943,14 +944,20 @@ void TestPieceWriter::shouldWriteIntoOneFolderAtATime()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("TRANCHEL_HOLD_FOLDER", sourcePath);
     other.setProcessEnvironment(environment);
-    other.start(QCoreApplication::applicationFilePath(), { "holdTheFolderForAnotherProcess" });
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(sourcePath + ".held"), 30000);
+    const auto holdElsewhere = [&] {
+        other.start(QCoreApplication::applicationFilePath(), { "holdTheFolderForAnotherProcess" });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(sourcePath + ".held"), 30000);
+    };
+    holdElsewhere();
     QVERIFY(QFile::remove(sourcePath) && writeContent(sourcePath, threePieceRecording()));
     Loaded copy = load(sourcePath);
     QCOMPARE(describe(split(copy, 1)), "folder busy");
     QVERIFY(QFile::remove(sourcePath + ".held") && other.waitForFinished(30000));
     QCOMPARE(entriesOf(dir->path()), QStringList { "run.ddb" });
     QCOMPARE(describe(split(copy, 1)), "");
+    holdElsewhere();
+    QVERIFY(QFile::remove(sourcePath + ".held") && other.waitForFinished(30000));
+    QCOMPARE(other.exitCode(), 0);
 }
 
 // Run by the test above as another process: holds the folder of the recording it is given
@@ -968,15 +975,23 @@ void TestPieceWriter::holdTheFolderForAnotherProcess()
 
 void TestPieceWriter::shouldCountPiecesInAFolderOfMemory_data()
 {
+    QTest::addColumn<QString>("earlier"); // "pieces" of the same split there, "linked" too
     QTest::addColumn<qint64>("memoryLimit");
     QTest::addColumn<QString>("failures");
-    // The pieces take 3 headers and 300 frames of 12 bytes.
-    QTest::newRow("room for every piece") << qint64(3 * 512 + 3600) << "";
-    QTest::newRow("a byte short") << qint64(3 * 512 + 3599) << "short of memory";
+    // The pieces take 3 headers and 300 frames of 12 bytes; the largest, 512 + 1440 bytes,
+    // stands beside the one it replaces until the rename.
+    QTest::newRow("room for every piece") << "" << qint64(3 * 512 + 3600) << "";
+    QTest::newRow("a byte short") << "" << qint64(3 * 512 + 3599) << "short of memory";
+    QTest::newRow("a split again over its pieces") << "pieces" << qint64(1952) << "";
+    QTest::newRow("a split again, a byte short of the largest piece")
+            << "pieces" << qint64(1951) << "short of memory";
+    QTest::newRow("earlier pieces other names lead to free nothing")
+            << "linked" << qint64(3 * 512 + 3600 + 1951) << "short of memory";
 }
 
 void TestPieceWriter::shouldCountPiecesInAFolderOfMemory()
 {
+    QFETCH(QString, earlier);
     QFETCH(qint64, memoryLimit);
     QFETCH(QString, failures);
     if (QStorageInfo("/dev/shm").fileSystemType() != "tmpfs")
@@ -984,9 +999,21 @@ void TestPieceWriter::shouldCountPiecesInAFolderOfMemory()
     QTemporaryDir memory("/dev/shm/tranchel-XXXXXX");
     const QString path = memory.filePath("run.ddb");
     QVERIFY(writeContent(path, threePieceRecording()));
+    for (int number = 1; number <= 3 && !earlier.isEmpty(); ++number) {
+        const QString piece = memory.filePath(QStringLiteral("run_%1.ddb").arg(number));
+        QVERIFY(writeContent(piece, expectedPiece(threePieceRecording(),
+                                                  threePieces().at(number - 1), 3)));
+#if defined(Q_OS_UNIX)
+        if (earlier == "linked")
+            QCOMPARE(link(QFile::encodeName(piece).constData(),
+                          QFile::encodeName(piece + ".link").constData()),
+                     0);
+#endif
+    }
     Loaded loaded = load(path);
     QCOMPARE(describe(split(loaded, 1, memoryLimit)), failures);
-    QCOMPARE(entriesOf(memory.path()).size(), failures.isEmpty() ? 4 : 1);
+    QCOMPARE(entriesOf(memory.path()).filter("run_").size(),
+             earlier == "linked" ? 6 : failures.isEmpty() || !earlier.isEmpty() ? 3 : 0);
 }
 
 void TestPieceWriter::shouldKeepStampBytesOfAnInvalidTime()

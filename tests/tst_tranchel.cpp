@@ -281,7 +281,11 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     using Ddb::PieceFailure;
     using System::Cause;
     QTest::addColumn<Ddb::SplitOutcome>("outcome");
-    QTest::addColumn<QStringList>("lines"); // of a split into 30 pieces
+    QTest::addColumn<QStringList>("lines"); // of a split into 30 pieces; none: only how many
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("folder");
+    const QString run = "run.ddb";
+    const QString folder = "/d<b>&amp;";
 
     Ddb::SplitOutcome refusals;
     const std::pair<PieceFailure, Cause> each[] = {
@@ -294,6 +298,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
         { PieceFailure::NoFrames, Cause::None },
         { PieceFailure::FewerFrames, Cause::None },
         { PieceFailure::StampTooLate, Cause::None },
+        { PieceFailure::ReplacedAfterWriting, Cause::None },
     };
     quint32 number = 0;
     for (const auto &[failure, cause] : each)
@@ -301,9 +306,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     QTest::newRow("each refusal of what stands under a name")
             << refusals
             << QStringList {
-                   "22 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb, run_7.ddb, "
-                   "run_9.ddb, run_11.ddb, run_13.ddb, run_15.ddb to run_17.ddb, run_19.ddb to "
-                   "run_30.ddb",
+                   "21 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb and 18 more",
                    "In /d<b>&amp;",
                    "run_2.ddb: a folder or special file has this name: rename or move it, then "
                    "split again",
@@ -319,21 +322,21 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    "piece (said)",
                    "run_14.ddb: not written: the recording ends before it",
                    "run_16.ddb holds 30 of 60 frames: the recording ends there",
-                   "run_18.ddb: not written: its time stamp would be after the year 67535"
-               };
+                   "run_18.ddb: not written: its time stamp would be after the year 67535",
+                   "run_20.ddb: not written: another program replaced it after it was written: "
+                   "split again when nothing else writes into this folder"
+               } << run << folder;
     Ddb::SplitOutcome causes;
     number = 0;
     for (const Cause cause :
          { Cause::DiskFull, Cause::ReadOnlyFileSystem, Cause::InputOutput, Cause::Permission,
            Cause::FileSizeLimit, Cause::TooManyOpenFiles, Cause::NameTooLong, Cause::FolderGone,
-           Cause::ChangedMeanwhile, Cause::InUse, Cause::Other })
+           Cause::MovedAway, Cause::ChangedMeanwhile, Cause::InUse, Cause::Other })
         causes.failures << failed(number += 2, PieceFailure::NotWritten, { cause, "said" });
     QTest::newRow("each cause a step failed for")
             << causes
             << QStringList {
-                   "19 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb, run_7.ddb, "
-                   "run_9.ddb, run_11.ddb, run_13.ddb, run_15.ddb, run_17.ddb, run_19.ddb, "
-                   "run_21.ddb, run_23.ddb to run_30.ddb",
+                   "18 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb and 15 more",
                    "In /d<b>&amp;",
                    "run_2.ddb: not written: the disk is full: 1 MiB more are needed",
                    "run_4.ddb: not written: the disk is read-only",
@@ -347,12 +350,14 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    "run_14.ddb: not written: the name is too long for this folder's file system: "
                    "give the recording a shorter name",
                    "run_16.ddb: not written: the folder was removed or moved away",
-                   "run_18.ddb: not written: the name was taken, or the file under it changed, "
+                   "run_18.ddb: not written: the file under this name was moved away while the "
+                   "split ran: split again",
+                   "run_20.ddb: not written: the name was taken, or the file under it changed, "
                    "while the split ran",
-                   "run_20.ddb: not written: another program holds the file open and shares it "
+                   "run_22.ddb: not written: another program holds the file open and shares it "
                    "with no one: close it, then split again",
-                   "run_22.ddb: not written: it could not be written (said)"
-               };
+                   "run_24.ddb: not written: it could not be written (said)"
+               } << run << folder;
     Ddb::SplitOutcome many;
     QStringList shown { "5 of 30 pieces written: run_26.ddb to run_30.ddb", "In /d<b>&amp;" };
     for (quint32 piece = 1; piece <= 25; ++piece) {
@@ -364,7 +369,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                                    : "the recording ends before it");
     }
     QTest::newRow("more lines than are shown")
-            << many << shown.mid(0, 20) + QStringList { "... and 7 more" };
+            << many << shown.mid(0, 20) + QStringList { "... and 7 more" } << run << folder;
     Ddb::SplitOutcome runs;
     runs.failures << failed(2, PieceFailure::NotWritten, diskFull)
                   << failed(3, PieceFailure::NotWritten, diskFull, ".tranchel-3.tmp")
@@ -387,7 +392,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    "run_6.ddb to run_7.ddb: not written: the disk is full: 2 MiB more "
                    "are needed",
                    "run_29.ddb to run_30.ddb: not written: the recording ends before it"
-               };
+               } << run << folder;
     Ddb::SplitOutcome refused;
     refused.folderError = { System::Cause::Permission, "Permission denied" };
     refused.lock = System::RecordingSource::FolderLock::HeldElsewhere;
@@ -399,7 +404,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                              "Refused: another split is writing into this folder: wait until it "
                              "ends, then split again",
                              "Refused: this folder is held in memory, and its pieces would need "
-                             "3 MiB more than is free" };
+                             "3 MiB more than is free" } << run << folder;
     Ddb::SplitOutcome unsynced;
     unsynced.folderSyncError = inputOutput;
     unsynced.lock = System::RecordingSource::FolderLock::NotLockable;
@@ -419,27 +424,101 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                              "MiB); it may hold an earlier piece as it stood before: look into it "
                              "before removing it",
                              "Left by a split that ended without finishing: .tranchel-8.tmp, which "
-                             "is empty; it can be removed" };
+                             "is empty; it can be removed" } << run << folder;
+    Ddb::SplitOutcome apart;
+    apart.failures << failed(2, PieceFailure::NoFrames) << failed(4, PieceFailure::NoFrames);
+    QTest::newRow("pieces that failed alike with a written one between them")
+            << apart
+            << QStringList { "28 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb to run_30.ddb",
+                             "In /d<b>&amp;", "run_2.ddb: not written: the recording ends before it",
+                             "run_4.ddb: not written: the recording ends before it" }
+            << run << folder;
+    Ddb::SplitOutcome kept;
+    const System::Error changed { Cause::ChangedMeanwhile, QString() };
+    kept.failures << failed(2, PieceFailure::NotWritten, changed, ".tranchel-2.tmp",
+                            System::LeftFile::Holds::ReplacedFileChanged)
+                  << failed(3, PieceFailure::NotWritten, changed, ".tranchel-3.tmp",
+                            System::LeftFile::Holds::AnotherFile);
+    const QString changedLine = "not written: the name was taken, or the file under it changed, "
+                                "while the split ran";
+    QTest::newRow("files kept because they hold someone's data")
+            << kept
+            << QStringList { "28 of 30 pieces written: run_1.ddb, run_4.ddb to run_30.ddb",
+                             "In /d<b>&amp;", "run_2.ddb: " + changedLine,
+                             ".tranchel-2.tmp holds what was under run_2.ddb when this split "
+                             "replaced it, changed meanwhile: it was kept; rename it back or look "
+                             "into it",
+                             "run_3.ddb: " + changedLine,
+                             ".tranchel-3.tmp holds a file that another program put under "
+                             "run_3.ddb while the split ran: it was kept; look into it" }
+            << run << folder;
+    // What is still needed is rounded up.
+    for (const qint64 shortBy : { qint64(1), qint64(1 << 20) + 1 }) {
+        Ddb::SplitOutcome memory;
+        memory.memoryShort = shortBy;
+        QTest::addRow("%lld bytes short of memory", shortBy)
+                << memory
+                << QStringList { QString("Refused: this folder is held in memory, and its pieces "
+                                         "would need %1 MiB more than is free")
+                                         .arg(shortBy == 1 ? 1 : 2) }
+                << run << folder;
+    }
+    // Names on one line each, at most 120 characters, in lines of at most 300.
+    Ddb::SplitOutcome odd;
+    odd.failures << failed(30, PieceFailure::NoFrames);
+    QTest::newRow("names with control and format characters")
+            << odd
+            << QStringList { "29 of 30 pieces written: r\\u000au\\u202en\\u0085_1.ddb to "
+                             "r\\u000au\\u202en\\u0085_29.ddb",
+                             "In /a\\u000d\\u0000b",
+                             "r\\u000au\\u202en\\u0085_30.ddb: not written: the recording ends "
+                             "before it" }
+            << "r\nu" + QString(QChar(0x202e)) + "n" + QChar(0x85) + ".ddb"
+            << QString("/a\r") + QChar(0) + "b";
+    const QString longName = QString(196, 'n') + ".ddb";
+    const QString n60 = QString(60, 'n');
+    QTest::newRow("names and folders longer than 120 characters, shortened in the middle")
+            << odd
+            << QStringList { "29 of 30 pieces written: " + n60 + "…" + QString(53, 'n')
+                                     + "_1.ddb to " + n60 + "…" + QString(52, 'n') + "_29.ddb",
+                             "In /" + QString(59, 'f') + "…" + QString(59, 'f'),
+                             n60 + "…" + QString(52, 'n')
+                                     + "_30.ddb: not written: the recording ends before it" }
+            << longName << "/" + QString(199, 'f');
+    Ddb::SplitOutcome everyOther;
+    for (quint32 piece = 2; piece <= 30; piece += 2)
+        everyOther.failures << failed(piece, PieceFailure::NotWritten, diskFull,
+                                      ".tranchel-0123456789abcdef.tmp");
+    QTest::newRow("long names where every other piece failed")
+            << everyOther << QStringList() << longName << "/" + QString(199, 'f');
     Ddb::SplitOutcome done;
     done.stalePieces = { 35 };
     QTest::newRow("a completed split, and one piece left")
             << done
             << QStringList { "30 pieces written: run_1.ddb to run_30.ddb", "In /d<b>&amp;",
-                             "Left from an earlier split: run_35.ddb" };
+                             "Left from an earlier split: run_35.ddb" } << run << folder;
 }
 
 void TestTranchel::shouldPhraseWhatASplitDid()
 {
     QFETCH(Ddb::SplitOutcome, outcome);
     QFETCH(QStringList, lines);
+    QFETCH(QString, fileName);
+    QFETCH(QString, folder);
     Ddb::Header thirty;
     thirty.frequency = 1;
     thirty.channels = 1;
     thirty.samples = 30 * 60;
     const Ddb::PiecePlan plan(thirty, 1, 512 + 30 * 60 * 4);
-    const QStringList report = SplitReport::lines(plan, outcome, "/d<b>&amp;", "run.ddb");
+    const QStringList report = SplitReport::lines(plan, outcome, folder, fileName);
+    const QStringList shown = SplitReport::plainText(report).split('\n');
+    QVERIFY(shown.size() <= 21);
+    for (const QString &line : shown)
+        QVERIFY2(line.size() <= 300, qPrintable(line));
+    if (lines.isEmpty())
+        return;
     QCOMPARE(plain(SplitReport::toolTip(report)).split('\n'), lines);
-    QCOMPARE(SplitReport::plainText(report).split('\n'), lines);
+    QCOMPARE(shown, lines);
 }
 
 void TestTranchel::shouldSayWhatASplitWrote_data()
@@ -465,11 +544,20 @@ void TestTranchel::shouldSayWhatASplitWrote_data()
             << "work" << threePieces() << "" << 3
             << QStringList { "1 piece written: run_1.ddb", in,
                              "Left from an earlier split: run_2.ddb to run_3.ddb" };
-    QTest::newRow("a temporary file a stopped split left")
+    QTest::newRow("a temporary file a split that did not finish left")
             << "work" << QStringList() << "stranded" << 3
             << QStringList { "1 piece written: run_1.ddb", in,
-                             "Left by a split that was stopped: .tranchel-0123abcd.tmp; it can be "
-                             "removed" };
+                             "Left by a split that ended without finishing: .tranchel-0123abcd.tmp "
+                             "(1 MiB); it may hold an earlier piece as it stood before: look into "
+                             "it before removing it" };
+#if !defined(Q_OS_WIN) // names there hold no line breaks
+    QTest::newRow("names planted like temporary files are no files of this program's")
+            << "work" << QStringList() << "planted" << 3
+            << QStringList { "1 piece written: run_1.ddb", in };
+#endif
+    QTest::newRow("a folder named as a removed one is named")
+            << "work (deleted)" << QStringList() << "" << 3
+            << QStringList { "1 piece written: run_1.ddb", in };
 #if !defined(Q_OS_WIN) // a folder held open there can be neither renamed nor removed
     QTest::newRow("the folder renamed: named where the pieces are")
             << "work" << QStringList() << "renamed" << 3
@@ -499,6 +587,13 @@ void TestTranchel::shouldSayWhatASplitWrote()
     QString folderNow = QFileInfo(path).path();
     if (change == "stranded")
         write(folder + "/.tranchel-0123abcd.tmp", "stopped");
+    if (change == "planted") {
+        for (const QString &name : { QString(".tranchel-0\nSplit completed\n.tmp"),
+                                     ".tranchel-0" + QString(QChar(0x202e)) + ".tmp",
+                                     QString(".tranchel-0123ABCD.tmp") })
+            write(folder + '/' + name, "planted");
+        QVERIFY(QDir(folderNow).mkdir(".tranchel-0123abcd.tmp"));
+    }
     if (change == "renamed") {
         QVERIFY(QDir().rename(folderNow, folderNow + "-renamed"));
         folderNow += "-renamed";
