@@ -3,6 +3,7 @@
 
 #include "memorygroups.h"
 
+#include "mountinfo.h"
 #include "systemmemory.h"
 
 #include <QDir>
@@ -43,21 +44,6 @@ qint64 statValue(const QByteArray &stat, const QByteArray &key)
     return -1;
 }
 
-// mountinfo writes blanks, tabs, newlines and backslashes in paths as octal escapes.
-QString unescapedPath(const QByteArray &field)
-{
-    QByteArray path;
-    for (int i = 0; i < field.size(); ++i) {
-        if (field.at(i) == '\\' && i + 3 < field.size()) {
-            path += char(field.mid(i + 1, 3).toInt(nullptr, 8));
-            i += 3;
-        } else {
-            path += field.at(i);
-        }
-    }
-    return QFile::decodeName(path);
-}
-
 struct CgroupMount
 {
     // cppcheck-suppress unusedStructMember
@@ -69,19 +55,13 @@ struct CgroupMount
 // Where the v2 hierarchy (`version1` false) or the v1 memory controller is mounted.
 std::optional<CgroupMount> cgroupMount(const QString &root, bool version1)
 {
-    const QList<QByteArray> lines
-            = contentOf(root + QStringLiteral("/proc/self/mountinfo")).split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.split(' ');
-        const int separator = fields.indexOf("-");
-        if (separator < 5 || separator + 3 >= fields.size())
-            continue;
-        const QByteArray &type = fields.at(separator + 1);
+    const QVector<System::Mount> mounts = System::mountsFrom(root);
+    for (const System::Mount &mount : mounts) {
         const bool wanted = version1
-                ? type == "cgroup" && fields.at(separator + 3).split(',').contains("memory")
-                : type == "cgroup2";
+                ? mount.type == "cgroup" && mount.superOptions.contains("memory")
+                : mount.type == "cgroup2";
         if (wanted)
-            return CgroupMount { unescapedPath(fields.at(3)), unescapedPath(fields.at(4)) };
+            return CgroupMount { mount.root, mount.mountPoint };
     }
     return std::nullopt;
 }

@@ -5,6 +5,7 @@
 // one file that was opened, whatever is put under its name meanwhile.
 #include "recordingsource.h"
 
+#include "mountinfo.h"
 #include "systemio.h"
 
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -31,6 +33,21 @@ long fileSystemOf(int folder)
     struct statfs fileSystem
     { };
     return folder >= 0 && fstatfs(folder, &fileSystem) == 0 ? long(fileSystem.f_type) : 0;
+}
+
+// Whether pieces written into the folder take memory: on tmpfs or ramfs, or on an overlay
+// whose upper layer is one, as on live systems and in containers.
+bool keepsInMemory(int folder, long type)
+{
+    if (type == TMPFS_MAGIC || type == RAMFS_MAGIC)
+        return true;
+    struct stat status
+    { };
+    if (type != OVERLAYFS_SUPER_MAGIC || fstat(folder, &status) != 0)
+        return false;
+    const QByteArray device
+            = QByteArray::number(major(status.st_dev)) + ':' + QByteArray::number(minor(status.st_dev));
+    return System::storesInMemory(QString(), device);
 }
 
 } // namespace
@@ -65,7 +82,7 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
     m_folderHandle = folder;
     const long type = fileSystemOf(folder);
     m_fineTimes = type != 0 && type != MSDOS_SUPER_MAGIC && type != ExfatMagic && type != FuseMagic;
-    m_inMemory = type == TMPFS_MAGIC || type == RAMFS_MAGIC;
+    m_inMemory = keepsInMemory(folder, type);
     m_folderError = folderOpenError;
     m_size = status.st_size;
     m_identity = { quint64(status.st_dev), quint64(status.st_ino) };

@@ -5,6 +5,7 @@
 
 #if defined(TRANCHEL_MEMORY_GROUPS)
 #include "memorygroups.h"
+#include "mountinfo.h"
 #endif
 
 #include "piececheck.h"
@@ -52,6 +53,8 @@ private slots:
     void shouldTakeTheTightestLimit_data();
     void shouldTakeTheTightestLimit();
     void shouldTellWhatThisMachineCanGive();
+    void shouldTellWhereWritesTakeMemory_data();
+    void shouldTellWhereWritesTakeMemory();
 };
 
 void TestSystemMemory::shouldTakeTheTightestLimit_data()
@@ -216,6 +219,53 @@ void TestSystemMemory::shouldTellWhatThisMachineCanGive()
     QVERIFY2(figure > 0 && figure < (qint64(1) << 40), qPrintable(QString::number(figure)));
 #else
     QCOMPARE(System::availableMemory(), qint64(-1));
+#endif
+}
+
+void TestSystemMemory::shouldTellWhereWritesTakeMemory_data()
+{
+    QTest::addColumn<QString>("mounts"); // the lines of mountinfo
+    QTest::addColumn<QByteArray>("device"); // of the pieces' folder
+    QTest::addColumn<bool>("memory");
+
+    const QString disk = "20 1 8:1 / / rw - ext4 /dev/sda1 rw\n";
+    const QString liveUpper = "25 20 0:40 / /run/live/overlay rw - tmpfs tmpfs rw\n";
+    const QString overlay = "30 20 0:45 / /media/root rw - overlay overlay "
+                            "rw,lowerdir=/run/live/rootfs,upperdir=%1,workdir=/run/live/work\n";
+    QTest::newRow("tmpfs") << liveUpper << QByteArray("0:40") << true;
+    QTest::newRow("a disk") << disk << QByteArray("8:1") << false;
+    QTest::newRow("an overlay whose upper layer is tmpfs, as on a live system")
+            << disk + liveUpper + overlay.arg("/run/live/overlay/rw") << QByteArray("0:45") << true;
+    QTest::newRow("an overlay whose upper layer is on a disk, as for a container")
+            << disk + liveUpper + overlay.arg("/var/lib/containers/upper") << QByteArray("0:45")
+            << false;
+    QTest::newRow("an upper layer whose path holds a blank and a comma")
+            << disk + "25 20 0:40 / /run/my\\040upper,x rw - tmpfs tmpfs rw\n"
+                    + overlay.arg("/run/my\\040upper\\054x/rw")
+            << QByteArray("0:45") << true;
+    QTest::newRow("an upper layer on another overlay over tmpfs")
+            << disk + liveUpper + overlay.arg("/run/live/overlay/rw")
+                    + "40 30 0:50 / /media/root/box rw - overlay overlay "
+                      "rw,lowerdir=/box/lower,upperdir=/media/root/box-upper,workdir=/box/work\n"
+            << QByteArray("0:50") << true;
+    QTest::newRow("an upper layer on no mount that is listed")
+            << liveUpper + overlay.arg("/var/upper") << QByteArray("0:45") << false;
+    QTest::newRow("an overlay without an upper layer")
+            << disk + liveUpper + "30 20 0:45 / /media/root ro - overlay overlay ro,lowerdir=/a:/b\n"
+            << QByteArray("0:45") << false;
+}
+
+void TestSystemMemory::shouldTellWhereWritesTakeMemory()
+{
+#if defined(TRANCHEL_MEMORY_GROUPS)
+    QFETCH(QString, mounts);
+    QFETCH(QByteArray, device);
+    QFETCH(bool, memory);
+    QTemporaryDir root;
+    QVERIFY(plant(root.path(), { "proc/self/mountinfo=" + mounts }));
+    QCOMPARE(System::storesInMemory(root.path(), device), memory);
+#else
+    QSKIP("mount tables are Linux's");
 #endif
 }
 
