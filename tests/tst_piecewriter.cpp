@@ -880,32 +880,50 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
 void TestPieceWriter::shouldRemoveItsTemporaryFileWhenEnded_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM, as at logout") << int(SIGTERM);
-    QTest::newRow("SIGINT, as by Ctrl+C") << int(SIGINT);
+    QTest::addColumn<bool>("swapped"); // ended after an earlier piece, changed, was swapped out
+    QTest::newRow("SIGTERM, as at logout") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT, as by Ctrl+C") << int(SIGINT) << false;
 #if defined(SIGHUP)
-    QTest::newRow("SIGHUP, as when its terminal closes") << int(SIGHUP);
+    QTest::newRow("SIGHUP, as when its terminal closes") << int(SIGHUP) << false;
 #endif
+    QTest::newRow("SIGTERM while a changed earlier piece stands under the temporary name")
+            << int(SIGTERM) << true;
 }
 
 void TestPieceWriter::shouldRemoveItsTemporaryFileWhenEnded()
 {
 #if defined(Q_OS_UNIX)
     QFETCH(int, signalNumber);
+    QFETCH(bool, swapped);
     static FaultInjection injection;
     TRANCHEL_REQUIRE_FAULTS(injection);
     if (System::goesByPath())
         QSKIP("beyond what the portable writer promises");
-    QVERIFY(writeContent(sourcePath, threePieceRecording()));
-    // Ended while its named temporary file is complete but not renamed.
-    const QString ended = inChild([this, signalNumber] {
+    const QByteArray source = threePieceRecording();
+    QVERIFY(writeContent(sourcePath, source));
+    const QString first = dir->filePath("run_1.ddb");
+    if (swapped)
+        QVERIFY(writeContent(first, expectedPiece(source, threePieces().at(0), 3)));
+    // Ended while its named temporary file is complete but not renamed; or after the swap
+    // that put it in place of an earlier piece, found changed, before the swap back.
+    const QString ended = inChild([&] {
         injection.enable("shim:openat/unnamed:EOPNOTSUPP");
-        injection.hookBefore("renameat2", 1,
-                             [signalNumber](const QByteArray &) { raise(signalNumber); });
+        injection.hookBefore("renameat2", 1, [&](const QByteArray &) {
+            if (!swapped)
+                raise(signalNumber);
+            QFile earlier(first);
+            QVERIFY(earlier.open(QIODevice::ReadWrite) && earlier.write("x", 1) == 1);
+            swapped = false;
+            injection.hookAgain("renameat2", 1);
+        });
         splitFile(sourcePath, 1);
         return QByteArray("not ended");
     });
     QCOMPARE(ended, QString("killed by signal %1").arg(signalNumber));
-    QCOMPARE(entriesOf(dir->path()), QStringList { "run.ddb" });
+    const QStringList entries = entriesOf(dir->path());
+    QCOMPARE(entries.size(), swapped ? 3 : 1);
+    if (swapped)
+        QCOMPARE(fileContent(dir->filePath(entries.filter(".tranchel-").value(0))).left(1), "x");
 #else
     QSKIP("signals and fork() are POSIX's");
 #endif
