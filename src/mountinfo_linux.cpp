@@ -62,16 +62,19 @@ QVector<Mount> mountsFrom(const QString &root)
 {
     QFile file(root + QStringLiteral("/proc/self/mountinfo"));
     // A pseudo file of unknown size: read as a stream.
-    const QList<QByteArray> lines = file.open(QIODevice::ReadOnly) ? file.readAll().split('\n')
-                                                                   : QList<QByteArray>();
+    const QList<QByteArray> lines
+            = file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
     QVector<Mount> mounts;
     for (const QByteArray &line : lines) {
         const QList<QByteArray> fields = line.split(' ');
         const int separator = fields.indexOf("-");
         if (separator < 5 || separator + 3 >= fields.size())
             continue;
-        Mount mount { fields.at(2), QFile::decodeName(unescaped(fields.at(3))),
-                      QFile::decodeName(unescaped(fields.at(4))), fields.at(separator + 1), {} };
+        Mount mount { fields.at(2),
+                      QFile::decodeName(unescaped(fields.at(3))),
+                      QFile::decodeName(unescaped(fields.at(4))),
+                      fields.at(separator + 1),
+                      {} };
         for (const QByteArray &option : fields.at(separator + 3).split(','))
             mount.superOptions << unescaped(option);
         mounts << mount;

@@ -96,7 +96,6 @@ QByteArray unguessableName()
     return System::temporaryName(QRandomGenerator::system()->generate64()).toLatin1();
 }
 
-
 } // namespace
 
 namespace System {

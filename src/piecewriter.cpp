@@ -76,14 +76,13 @@ Ddb::FailedPiece failed(const Ddb::Piece &piece, Ddb::PieceFailure failure)
 }
 
 // The numbers above `last` that name a piece of `fileName` among `names`, in order.
-QVector<quint32> pieceNumbersAbove(const QStringList &names, const QString &fileName,
-                                   quint32 last)
+QVector<quint32> pieceNumbersAbove(const QStringList &names, const QString &fileName, quint32 last)
 {
     // The names of pieces 0 and 1 differ in the number alone.
     const QString zero = Ddb::pieceFileName(fileName, 0);
     const QString one = Ddb::pieceFileName(fileName, 1);
-    const int at = int(std::mismatch(zero.cbegin(), zero.cend(), one.cbegin()).first
-                       - zero.cbegin());
+    const int at
+            = int(std::mismatch(zero.cbegin(), zero.cend(), one.cbegin()).first - zero.cbegin());
     const QString before = zero.left(at);
     const QString after = zero.mid(at + 1);
     QVector<quint32> numbers;
@@ -92,9 +91,8 @@ QVector<quint32> pieceNumbersAbove(const QStringList &names, const QString &file
             || !name.endsWith(after))
             continue;
         bool isNumber = false;
-        const quint32 number
-                = name.mid(before.size(), name.size() - before.size() - after.size())
-                          .toUInt(&isNumber);
+        const quint32 number = name.mid(before.size(), name.size() - before.size() - after.size())
+                                       .toUInt(&isNumber);
         if (isNumber && number > last && Ddb::pieceFileName(fileName, number) == name)
             numbers << number;
     }
@@ -149,8 +147,9 @@ QVector<Ddb::StrandedFile> strandedTemporaries(const System::RecordingSource &so
         if (entry.kind == NameEntry::Kind::RegularFile)
             stranded.append({ name, entry.size });
     }
-    std::sort(stranded.begin(), stranded.end(),
-              [](const Ddb::StrandedFile &a, const Ddb::StrandedFile &b) { return a.name < b.name; });
+    std::sort(
+            stranded.begin(), stranded.end(),
+            [](const Ddb::StrandedFile &a, const Ddb::StrandedFile &b) { return a.name < b.name; });
     return stranded;
 }
 

@@ -45,8 +45,8 @@ bool keepsInMemory(int folder, long type)
     { };
     if (type != OVERLAYFS_SUPER_MAGIC || fstat(folder, &status) != 0)
         return false;
-    const QByteArray device
-            = QByteArray::number(major(status.st_dev)) + ':' + QByteArray::number(minor(status.st_dev));
+    const QByteArray device = QByteArray::number(major(status.st_dev)) + ':'
+            + QByteArray::number(minor(status.st_dev));
     return System::storesInMemory(QString(), device);
 }
 

@@ -34,8 +34,8 @@ QString visible(const QString &name)
     for (int i = 0; i < name.size(); ++i) {
         const bool pair = name.at(i).isHighSurrogate() && i + 1 < name.size()
                 && name.at(i + 1).isLowSurrogate();
-        const uint codePoint = pair ? QChar::surrogateToUcs4(name.at(i), name.at(i + 1))
-                                    : name.at(i).unicode();
+        const uint codePoint
+                = pair ? QChar::surrogateToUcs4(name.at(i), name.at(i + 1)) : name.at(i).unicode();
         const int length = pair ? 2 : 1;
         for (int unit = 0; unit < length; ++unit) {
             const QChar c = name.at(i + unit);

@@ -402,7 +402,10 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
         const bool readOnly = earlier.at(i).startsWith("ro:");
         const bool groupOnly = earlier.at(i).startsWith("0460:");
         QVERIFY(writeContent(name,
-                             planted(source, earlier.at(i).mid(readOnly ? 3 : groupOnly ? 5 : 0))));
+                             planted(source,
+                                     earlier.at(i).mid(readOnly            ? 3
+                                                               : groupOnly ? 5
+                                                                           : 0))));
         if (readOnly)
             QVERIFY(QFile::setPermissions(name, QFile::ReadOwner));
 #if defined(Q_OS_UNIX)
@@ -430,7 +433,8 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
         QCOMPARE(fileContent(name),
                  expectedPiece(source, pieces.at(number - 1), Ddb::readHeader(source)->channels));
 #if defined(Q_OS_UNIX)
-        QCOMPARE(modeOf(name), before.contains(name) ? mode_t(plantedMode) : mode_t(0666 & ~umaskNow));
+        QCOMPARE(modeOf(name),
+                 before.contains(name) ? mode_t(plantedMode) : mode_t(0666 & ~umaskNow));
 #endif
     }
 }
@@ -679,7 +683,8 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
     QStringList entries { "run.ddb", "run_3.ddb" };
     for (int number = 1; number <= 3; ++number) {
         const QString piece = QStringLiteral("run_%1.ddb").arg(number);
-        if (failures.contains(QRegularExpression(QStringLiteral("%1 (disk|unreadable)").arg(number)))) {
+        if (failures.contains(
+                    QRegularExpression(QStringLiteral("%1 (disk|unreadable)").arg(number)))) {
             if (number == 3)
                 QCOMPARE(fileContent(third), earlier);
             continue;
@@ -1019,8 +1024,8 @@ void TestPieceWriter::shouldCountPiecesInAFolderOfMemory()
     QVERIFY(writeContent(path, threePieceRecording()));
     for (int number = 1; number <= 3 && !earlier.isEmpty(); ++number) {
         const QString piece = memory.filePath(QStringLiteral("run_%1.ddb").arg(number));
-        QVERIFY(writeContent(piece, expectedPiece(threePieceRecording(),
-                                                  threePieces().at(number - 1), 3)));
+        QVERIFY(writeContent(
+                piece, expectedPiece(threePieceRecording(), threePieces().at(number - 1), 3)));
 #if defined(Q_OS_UNIX)
         if (earlier == "linked")
             QCOMPARE(link(QFile::encodeName(piece).constData(),
@@ -1031,7 +1036,9 @@ void TestPieceWriter::shouldCountPiecesInAFolderOfMemory()
     Loaded loaded = load(path);
     QCOMPARE(describe(split(loaded, 1, memoryLimit)), failures);
     QCOMPARE(entriesOf(memory.path()).filter("run_").size(),
-             earlier == "linked" ? 6 : failures.isEmpty() || !earlier.isEmpty() ? 3 : 0);
+             earlier == "linked"                                ? 6
+                     : failures.isEmpty() || !earlier.isEmpty() ? 3
+                                                                : 0);
 }
 
 void TestPieceWriter::shouldKeepStampBytesOfAnInvalidTime()

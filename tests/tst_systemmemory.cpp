@@ -250,9 +250,9 @@ void TestSystemMemory::shouldTellWhereWritesTakeMemory_data()
             << QByteArray("0:50") << true;
     QTest::newRow("an upper layer on no mount that is listed")
             << liveUpper + overlay.arg("/var/upper") << QByteArray("0:45") << false;
-    QTest::newRow("an overlay without an upper layer")
-            << disk + liveUpper + "30 20 0:45 / /media/root ro - overlay overlay ro,lowerdir=/a:/b\n"
-            << QByteArray("0:45") << false;
+    QTest::newRow("an overlay without an upper layer") << disk + liveUpper
+                    + "30 20 0:45 / /media/root ro - overlay overlay ro,lowerdir=/a:/b\n"
+                                                       << QByteArray("0:45") << false;
 }
 
 void TestSystemMemory::shouldTellWhereWritesTakeMemory()

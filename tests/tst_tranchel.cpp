@@ -280,11 +280,11 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
 {
     using Ddb::PieceFailure;
     using System::Cause;
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("folder");
     QTest::addColumn<Ddb::SplitOutcome>("outcome");
     // Of a split into 30 pieces; a line that begins with ^ is a pattern.
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QString>("folder");
     const QString run = "run.ddb";
     const QString folder = "/d<b>&amp;";
 
@@ -305,7 +305,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     for (const auto &[failure, cause] : each)
         refusals.failures << failed(number += 2, failure, { cause, "said" });
     QTest::newRow("each refusal of what stands under a name")
-            << refusals
+            << run << folder << refusals
             << QStringList {
                    "21 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb and 18 more",
                    "In /d<b>&amp;",
@@ -326,7 +326,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    "run_18.ddb: not written: its time stamp would be after the year 67535",
                    "run_20.ddb: not written: another program replaced it after it was written: "
                    "split again when nothing else writes into this folder"
-               } << run << folder;
+               };
     Ddb::SplitOutcome causes;
     number = 0;
     for (const Cause cause :
@@ -335,7 +335,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
            Cause::MovedAway, Cause::ChangedMeanwhile, Cause::InUse, Cause::Other })
         causes.failures << failed(number += 2, PieceFailure::NotWritten, { cause, "said" });
     QTest::newRow("each cause a step failed for")
-            << causes
+            << run << folder << causes
             << QStringList {
                    "18 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb and 15 more",
                    "In /d<b>&amp;",
@@ -358,7 +358,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    "run_22.ddb: not written: another program holds the file open and shares it "
                    "with no one: close it, then split again",
                    "run_24.ddb: not written: it could not be written (said)"
-               } << run << folder;
+               };
     Ddb::SplitOutcome many;
     QStringList shown { "5 of 30 pieces written: run_26.ddb to run_30.ddb", "In /d<b>&amp;" };
     for (quint32 piece = 1; piece <= 25; ++piece) {
@@ -370,7 +370,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                                    : "the recording ends before it");
     }
     QTest::newRow("more lines than are shown")
-            << many << shown.mid(0, 20) + QStringList { "... and 7 more" } << run << folder;
+            << run << folder << many << shown.mid(0, 20) + QStringList { "... and 7 more" };
     Ddb::SplitOutcome runs;
     runs.failures << failed(2, PieceFailure::NotWritten, diskFull)
                   << failed(3, PieceFailure::NotWritten, diskFull, ".tranchel-3.tmp")
@@ -380,7 +380,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                   << failed(7, PieceFailure::NotWritten, diskFull)
                   << failed(29, PieceFailure::NoFrames) << failed(30, PieceFailure::NoFrames);
     QTest::newRow("a line for each run of pieces that failed alike, leftovers apart")
-            << runs
+            << run << folder << runs
             << QStringList {
                    "22 of 30 pieces written: run_1.ddb, run_8.ddb to run_28.ddb",
                    "In /d<b>&amp;",
@@ -393,19 +393,19 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    "run_6.ddb to run_7.ddb: not written: the disk is full: 2 MiB more "
                    "are needed",
                    "run_29.ddb to run_30.ddb: not written: the recording ends before it"
-               } << run << folder;
+               };
     Ddb::SplitOutcome refused;
     refused.folderError = { System::Cause::Permission, "Permission denied" };
     refused.lock = System::RecordingSource::FolderLock::HeldElsewhere;
     refused.memoryShort = 3 << 20;
     QTest::newRow("refusals, which write nothing")
-            << refused
+            << run << folder << refused
             << QStringList { "Refused: the recording's folder could not be opened (Permission "
                              "denied)",
                              "Refused: another split is writing into this folder: wait until it "
                              "ends, then split again",
                              "Refused: this folder is held in memory, and its pieces would need "
-                             "3 MiB more than is free" } << run << folder;
+                             "3 MiB more than is free" };
     Ddb::SplitOutcome unsynced;
     unsynced.folderSyncError = inputOutput;
     unsynced.lock = System::RecordingSource::FolderLock::NotLockable;
@@ -413,7 +413,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     unsynced.strandedTemporaries << Ddb::StrandedFile { ".tranchel-7.tmp", (2 << 20) + 1 }
                                  << Ddb::StrandedFile { ".tranchel-8.tmp", 0 };
     QTest::newRow("an unflushed folder, no lock, and what is left beside the pieces")
-            << unsynced
+            << run << folder << unsynced
             << QStringList { "30 of 30 pieces written: run_1.ddb to run_30.ddb",
                              "In /d<b>&amp;",
                              "The folder's new names may not survive a power cut (Input/output "
@@ -425,15 +425,16 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                              "MiB); it may hold an earlier piece as it stood before: look into it "
                              "before removing it",
                              "Left by a split that ended without finishing: .tranchel-8.tmp, which "
-                             "is empty; it can be removed" } << run << folder;
+                             "is empty; it can be removed" };
     Ddb::SplitOutcome apart;
     apart.failures << failed(2, PieceFailure::NoFrames) << failed(4, PieceFailure::NoFrames);
     QTest::newRow("pieces that failed alike with a written one between them")
-            << apart
-            << QStringList { "28 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb to run_30.ddb",
-                             "In /d<b>&amp;", "run_2.ddb: not written: the recording ends before it",
-                             "run_4.ddb: not written: the recording ends before it" }
-            << run << folder;
+            << run << folder << apart
+            << QStringList {
+                   "28 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb to run_30.ddb",
+                   "In /d<b>&amp;", "run_2.ddb: not written: the recording ends before it",
+                   "run_4.ddb: not written: the recording ends before it"
+               };
     Ddb::SplitOutcome kept;
     const System::Error changed { Cause::ChangedMeanwhile, QString() };
     kept.failures << failed(2, PieceFailure::NotWritten, changed, ".tranchel-2.tmp",
@@ -443,49 +444,46 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     const QString changedLine = "not written: the name was taken, or the file under it changed, "
                                 "while the split ran";
     QTest::newRow("files kept because they hold someone's data")
-            << kept
+            << run << folder << kept
             << QStringList { "28 of 30 pieces written: run_1.ddb, run_4.ddb to run_30.ddb",
-                             "In /d<b>&amp;", "run_2.ddb: " + changedLine,
+                             "In /d<b>&amp;",
+                             "run_2.ddb: " + changedLine,
                              ".tranchel-2.tmp holds what was under run_2.ddb when this split "
                              "replaced it, changed meanwhile: it was kept; rename it back or look "
                              "into it",
                              "run_3.ddb: " + changedLine,
                              ".tranchel-3.tmp holds a file that another program put under "
-                             "run_3.ddb while the split ran: it was kept; look into it" }
-            << run << folder;
+                             "run_3.ddb while the split ran: it was kept; look into it" };
     // What is still needed is rounded up.
     for (const qint64 shortBy : { qint64(1), qint64(1 << 20) + 1 }) {
         Ddb::SplitOutcome memory;
         memory.memoryShort = shortBy;
         QTest::addRow("%lld bytes short of memory", shortBy)
-                << memory
+                << run << folder << memory
                 << QStringList { QString("Refused: this folder is held in memory, and its pieces "
                                          "would need %1 MiB more than is free")
-                                         .arg(shortBy == 1 ? 1 : 2) }
-                << run << folder;
+                                         .arg(shortBy == 1 ? 1 : 2) };
     }
     // Names on one line each, at most 120 characters, in lines of at most 300.
     Ddb::SplitOutcome odd;
     odd.failures << failed(30, PieceFailure::NoFrames);
     QTest::newRow("names with control and format characters")
-            << odd
+            << "r\nu" + QString(QChar(0x202e)) + "n" + QChar(0x85) + ".ddb"
+            << QString("/a\r") + QChar(0) + "b" << odd
             << QStringList { "29 of 30 pieces written: r\\u000au\\u202en\\u0085_1.ddb to "
                              "r\\u000au\\u202en\\u0085_29.ddb",
                              "In /a\\u000d\\u0000b",
                              "r\\u000au\\u202en\\u0085_30.ddb: not written: the recording ends "
-                             "before it" }
-            << "r\nu" + QString(QChar(0x202e)) + "n" + QChar(0x85) + ".ddb"
-            << QString("/a\r") + QChar(0) + "b";
+                             "before it" };
     const QString longName = QString(196, 'n') + ".ddb";
     const QString n60 = QString(60, 'n');
     QTest::newRow("names and folders longer than 120 characters, shortened in the middle")
-            << odd
+            << longName << "/" + QString(199, 'f') << odd
             << QStringList { "29 of 30 pieces written: " + n60 + "…" + QString(53, 'n')
                                      + "_1.ddb to " + n60 + "…" + QString(52, 'n') + "_29.ddb",
                              "In /" + QString(59, 'f') + "…" + QString(59, 'f'),
                              n60 + "…" + QString(52, 'n')
-                                     + "_30.ddb: not written: the recording ends before it" }
-            << longName << "/" + QString(199, 'f');
+                                     + "_30.ddb: not written: the recording ends before it" };
     Ddb::SplitOutcome everyOther;
     for (quint32 piece = 2; piece <= 30; piece += 2)
         everyOther.failures << failed(piece, PieceFailure::NotWritten, diskFull,
@@ -499,13 +497,13 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                                    "could not be removed$")
                                    .arg(piece);
     QTest::newRow("long names in a line that would be longer than 300 characters")
-            << everyOther << everyOtherLines << longName << "/" + QString(199, 'f');
+            << longName << "/" + QString(199, 'f') << everyOther << everyOtherLines;
     Ddb::SplitOutcome done;
     done.stalePieces = { 35 };
     QTest::newRow("a completed split, and one piece left")
-            << done
+            << run << folder << done
             << QStringList { "30 pieces written: run_1.ddb to run_30.ddb", "In /d<b>&amp;",
-                             "Left from an earlier split: run_35.ddb" } << run << folder;
+                             "Left from an earlier split: run_35.ddb" };
 }
 
 void TestTranchel::shouldPhraseWhatASplitDid()
@@ -600,9 +598,9 @@ void TestTranchel::shouldSayWhatASplitWrote()
     if (change == "stranded")
         write(folder + "/.tranchel-0123abcd.tmp", "stopped");
     if (change == "planted") {
-        for (const QString &name : { QString(".tranchel-0\nSplit completed\n.tmp"),
-                                     ".tranchel-0" + QString(QChar(0x202e)) + ".tmp",
-                                     QString(".tranchel-0123ABCD.tmp") })
+        for (const QString &name :
+             { QString(".tranchel-0\nSplit completed\n.tmp"),
+               ".tranchel-0" + QString(QChar(0x202e)) + ".tmp", QString(".tranchel-0123ABCD.tmp") })
             write(folder + '/' + name, "planted");
         QVERIFY(QDir(folderNow).mkdir(".tranchel-0123abcd.tmp"));
     }
