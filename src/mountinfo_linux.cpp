@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+
 namespace {
 
 // mountinfo writes blanks, tabs, newlines, backslashes and, in options, commas as octal
@@ -47,11 +49,12 @@ const System::Mount *mountHolding(const QVector<System::Mount> &mounts, const QS
 QString upperLayerOf(const System::Mount &overlay)
 {
     const QByteArray key = "upperdir=";
-    for (const QByteArray &option : overlay.superOptions) {
-        if (option.startsWith(key))
-            return QDir::cleanPath(QFile::decodeName(option.mid(key.size())));
-    }
-    return QString();
+    const auto upper
+            = std::find_if(overlay.superOptions.cbegin(), overlay.superOptions.cend(),
+                           [&](const QByteArray &option) { return option.startsWith(key); });
+    return upper == overlay.superOptions.cend()
+            ? QString()
+            : QDir::cleanPath(QFile::decodeName(upper->mid(key.size())));
 }
 
 } // namespace
@@ -75,7 +78,8 @@ QVector<Mount> mountsFrom(const QString &root)
                       QFile::decodeName(unescaped(fields.at(4))),
                       fields.at(separator + 1),
                       {} };
-        for (const QByteArray &option : fields.at(separator + 3).split(','))
+        const QList<QByteArray> options = fields.at(separator + 3).split(',');
+        for (const QByteArray &option : options)
             mount.superOptions << unescaped(option);
         mounts << mount;
     }
@@ -85,11 +89,10 @@ QVector<Mount> mountsFrom(const QString &root)
 bool storesInMemory(const QString &root, const QByteArray &device)
 {
     const QVector<Mount> mounts = mountsFrom(root);
-    const Mount *mount = nullptr;
-    for (const Mount &candidate : mounts) {
-        if (candidate.device == device)
-            mount = &candidate;
-    }
+    // The last mounted of those that show the file system.
+    const auto last = std::find_if(mounts.crbegin(), mounts.crend(),
+                                   [&](const Mount &mount) { return mount.device == device; });
+    const Mount *mount = last == mounts.crend() ? nullptr : &*last;
     // An overlay's upper layer may itself be an overlay, as in a container on a live system.
     for (int depth = 0; mount && mount->type == "overlay" && depth < 8; ++depth) {
         const QString upper = upperLayerOf(*mount);

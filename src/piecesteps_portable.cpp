@@ -40,6 +40,20 @@ System::FileIdentity identityOf(const QString &path)
     return {};
 }
 
+// How many names lead to the file; 1 where the system does not tell.
+quint64 linksOf(const QString &path)
+{
+#if defined(Q_OS_UNIX)
+    struct stat status
+    { };
+    if (lstat(QFile::encodeName(path).constData(), &status) == 0)
+        return status.st_nlink;
+#else
+    Q_UNUSED(path);
+#endif
+    return 1;
+}
+
 qint64 nanoseconds(const QDateTime &time)
 {
     return time.isValid() ? time.toMSecsSinceEpoch() * 1000000 : 0;
@@ -79,6 +93,7 @@ NameEntry lookUp(const RecordingSource &source, const QString &name, Error *erro
     else
         entry.kind = info.isFile() ? Kind::RegularFile : Kind::NotARegularFile;
     entry.identity = identityOf(path);
+    entry.links = linksOf(path);
     entry.size = info.size();
     entry.modified = nanoseconds(info.lastModified());
     entry.changed = nanoseconds(info.metadataChangeTime());

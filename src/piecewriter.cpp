@@ -91,8 +91,11 @@ QVector<quint32> pieceNumbersAbove(const QStringList &names, const QString &file
             || !name.endsWith(after))
             continue;
         bool isNumber = false;
-        const quint32 number = name.mid(before.size(), name.size() - before.size() - after.size())
-                                       .toUInt(&isNumber);
+        const quint32 number
+                = QStringView(name)
+                          .mid(before.size(), name.size() - before.size() - after.size())
+                          .toString()
+                          .toUInt(&isNumber);
         if (isNumber && number > last && Ddb::pieceFileName(fileName, number) == name)
             numbers << number;
     }
@@ -123,7 +126,8 @@ QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::P
             && holdsEarlierPiece(piece.number) == NameHolds::EarlierPiece)
             stale << piece.number;
     }
-    for (const quint32 number : pieceNumbersAbove(names, source.fileName(), plan.pieceCount())) {
+    const QVector<quint32> above = pieceNumbersAbove(names, source.fileName(), plan.pieceCount());
+    for (const quint32 number : above) {
         if (holdsEarlierPiece(number) == NameHolds::EarlierPiece)
             stale << number;
     }

@@ -411,6 +411,8 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
 #if defined(Q_OS_UNIX)
         if (groupOnly && geteuid() != 0)
             QSKIP("needs root, whom only the write bits stop");
+        if (groupOnly && System::goesByPath())
+            QSKIP("QSaveFile gives the piece's owner the write permission");
         plantedMode = groupOnly ? 0460 : plantedMode;
         if (!readOnly)
             QCOMPARE(chmod(QFile::encodeName(name).constData(), mode_t(plantedMode)), 0);
