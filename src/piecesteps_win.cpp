@@ -254,6 +254,12 @@ Error PieceFile::replace(const NameEntry &replaced,
                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
         return lastError();
     d->temporaryPath.clear();
+    // ReplaceFileW may give the piece the replaced file's identity: what the name leads to
+    // now is what this split put there.
+    const Handle placed(openAsItIs(d->target, FILE_READ_ATTRIBUTES));
+    BY_HANDLE_FILE_INFORMATION information {};
+    if (placed.isValid() && GetFileInformationByHandle(placed.get(), &information))
+        d->identity = identityOf(information);
     return {};
 }
 
