@@ -46,7 +46,7 @@ PieceOutcome judgeKind(const System::RecordingSource &source, const QString &nam
         return failed(PieceFailure::IsTheRecording);
     if (!entry.writeBits)
         return failed(PieceFailure::WriteProtected);
-    const System::Error writable = System::mayWrite(source, name);
+    const System::Error writable = System::mayWrite(source.folder(), name);
     if (writable.cause == System::Cause::Permission)
         return failed(PieceFailure::WriteProtected);
     return writable ? notWritten(writable) : PieceOutcome();
@@ -57,7 +57,7 @@ PieceOutcome judgeKind(const System::RecordingSource &source, const QString &nam
 PieceOutcome judgeContent(const System::RecordingSource &source, const QString &name,
                           const NameEntry &entry, quint32 number, const Ddb::EarlierPieces &earlier)
 {
-    const System::FileReader reader(source, name);
+    const System::FileReader reader(source.folder(), name);
     if (reader.error())
         return failed(PieceFailure::Unreadable, reader.error());
     // Another file put there since it was looked at is no file that was judged.
@@ -88,10 +88,10 @@ PieceOutcome judge(const System::RecordingSource &source, const QString &name,
 // of the file have no part below the second, as on ext4 with small inodes.
 bool timesTellChanges(const System::RecordingSource &source, const NameEntry &file)
 {
-    if (!source.folderKeepsFineTimes() || !file.fineChangeTime)
+    if (!source.folder().keepsFineTimes() || !file.fineChangeTime)
         return false;
     System::Error error;
-    const NameEntry folder = System::lookUp(source, QStringLiteral("."), &error);
+    const NameEntry folder = System::lookUp(source.folder(), QStringLiteral("."), &error);
     return !error && folder.fineChangeTime;
 }
 
@@ -104,7 +104,7 @@ PieceOutcome checkAgain(const System::RecordingSource &source, const QString &na
                         const Ddb::EarlierPieces &earlier)
 {
     System::Error error;
-    const NameEntry now = System::lookUp(source, name, &error);
+    const NameEntry now = System::lookUp(source.folder(), name, &error);
     if (error)
         return notWritten(error);
     const PieceOutcome kind = judgeKind(source, name, now);
@@ -164,13 +164,13 @@ PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBy
                             const EarlierPieces &earlier)
 {
     System::Error error;
-    const NameEntry found = System::lookUp(source, piece.name, &error);
+    const NameEntry found = System::lookUp(source.folder(), piece.name, &error);
     if (error)
         return notWritten(error);
     PieceOutcome outcome = judge(source, piece.name, found, piece.number, earlier);
     if (outcome.failure != PieceFailure::None)
         return outcome;
-    System::PieceFile file(source, piece.name);
+    System::PieceFile file(source.folder(), piece.name);
     error = writeWhole(file, piece);
     if (error)
         outcome = notWritten(error);
@@ -188,7 +188,7 @@ NameHolds whatNameHolds(const System::RecordingSource &source, const QString &na
                         const EarlierPieces &earlier, ComparedFiles &compared)
 {
     System::Error error;
-    const NameEntry entry = System::lookUp(source, name, &error);
+    const NameEntry entry = System::lookUp(source.folder(), name, &error);
     if (!error && entry.kind == NameEntry::Kind::Nothing)
         return NameHolds::Nothing;
     if (error || entry.kind != NameEntry::Kind::RegularFile)

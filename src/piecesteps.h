@@ -3,7 +3,7 @@
 
 #pragma once
 
-#include "recordingsource.h"
+#include "recordingfolder.h"
 #include "systemerror.h"
 
 #include <QRegularExpression>
@@ -39,13 +39,13 @@ struct NameEntry
 };
 
 // What stands under `name` in the recording's folder; Nothing when it is free.
-NameEntry lookUp(const RecordingSource &source, const QString &name, Error *error);
+NameEntry lookUp(const RecordingFolder &folder, const QString &name, Error *error);
 
 // Whether this user may write the file under `name`: Permission when not.
-Error mayWrite(const RecordingSource &source, const QString &name);
+Error mayWrite(const RecordingFolder &folder, const QString &name);
 
 // Every name in the recording's folder, from one listing.
-QStringList namesIn(const RecordingSource &source);
+QStringList namesIn(const RecordingFolder &folder);
 
 // This program's temporary names: ".tranchel-", 16 lowercase hex digits, ".tmp". Earlier
 // versions wrote fewer digits; a name of any other form is never taken for one of its own.
@@ -76,7 +76,7 @@ struct LeftFile
 class FileReader
 {
 public:
-    FileReader(const RecordingSource &source, const QString &name);
+    FileReader(const RecordingFolder &folder, const QString &name);
     ~FileReader();
     FileReader(const FileReader &) = delete;
     FileReader &operator=(const FileReader &) = delete;
@@ -99,7 +99,7 @@ private:
 class PieceFile
 {
 public:
-    PieceFile(const RecordingSource &source, const QString &name);
+    PieceFile(const RecordingFolder &folder, const QString &name);
     ~PieceFile();
     PieceFile(const PieceFile &) = delete;
     PieceFile &operator=(const PieceFile &) = delete;

@@ -24,9 +24,9 @@ namespace {
 
 using System::Error;
 
-int folderOf(const System::RecordingSource &source)
+int folderOf(const System::RecordingFolder &folder)
 {
-    return int(source.folderHandle());
+    return int(folder.handle());
 }
 
 qint64 nanoseconds(const timespec &time)
@@ -100,11 +100,11 @@ QByteArray unguessableName()
 
 namespace System {
 
-NameEntry lookUp(const RecordingSource &source, const QString &name, Error *error)
+NameEntry lookUp(const RecordingFolder &folder, const QString &name, Error *error)
 {
     struct stat status
     { };
-    if (fstatat(folderOf(source), QFile::encodeName(name).constData(), &status, AT_SYMLINK_NOFOLLOW)
+    if (fstatat(folderOf(folder), QFile::encodeName(name).constData(), &status, AT_SYMLINK_NOFOLLOW)
         == 0)
         return entryOf(status);
     if (errno != ENOENT)
@@ -112,29 +112,29 @@ NameEntry lookUp(const RecordingSource &source, const QString &name, Error *erro
     return {};
 }
 
-Error mayWrite(const RecordingSource &source, const QString &name)
+Error mayWrite(const RecordingFolder &folder, const QString &name)
 {
-    return faccessat(folderOf(source), QFile::encodeName(name).constData(), W_OK, AT_EACCESS) == 0
+    return faccessat(folderOf(folder), QFile::encodeName(name).constData(), W_OK, AT_EACCESS) == 0
             ? Error()
             : lastError();
 }
 
-QStringList namesIn(const RecordingSource &source)
+QStringList namesIn(const RecordingFolder &folder)
 {
     QStringList names;
-    const int descriptor = openat(folderOf(source), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *folder = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
-    if (!folder) {
+    const int descriptor = openat(folderOf(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *listing = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
+    if (!listing) {
         if (descriptor >= 0)
             ::close(descriptor);
         return names;
     }
-    while (const dirent *entry = readdir(folder)) {
+    while (const dirent *entry = readdir(listing)) {
         const QByteArray name(entry->d_name);
         if (name != "." && name != "..")
             names << QFile::decodeName(name);
     }
-    closedir(folder);
+    closedir(listing);
     return names;
 }
 
@@ -143,10 +143,10 @@ struct FileReader::Private
     int descriptor = -1;
 };
 
-FileReader::FileReader(const RecordingSource &source, const QString &name)
+FileReader::FileReader(const RecordingFolder &folder, const QString &name)
     : d(std::make_unique<Private>())
 {
-    d->descriptor = openat(folderOf(source), QFile::encodeName(name).constData(),
+    d->descriptor = openat(folderOf(folder), QFile::encodeName(name).constData(),
                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat status
     { };
@@ -307,10 +307,10 @@ struct PieceFile::Private
     LeftFile::Holds holds = LeftFile::Holds::Removable; // what the temporary name holds
 };
 
-PieceFile::PieceFile(const RecordingSource &source, const QString &name)
+PieceFile::PieceFile(const RecordingFolder &folder, const QString &name)
     : d(std::make_unique<Private>())
 {
-    d->folder = folderOf(source);
+    d->folder = folderOf(folder);
     d->target = QFile::encodeName(name);
 }
 

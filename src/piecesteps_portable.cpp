@@ -22,9 +22,9 @@ namespace {
 
 using System::Error;
 
-QString pathIn(const System::RecordingSource &source, const QString &name)
+QString pathIn(const System::RecordingFolder &folder, const QString &name)
 {
-    return source.folderPath() + QLatin1Char('/') + name;
+    return folder.path() + QLatin1Char('/') + name;
 }
 
 System::FileIdentity identityOf(const QString &path)
@@ -79,11 +79,11 @@ Error failureOf(const QFileDevice &file)
 
 namespace System {
 
-NameEntry lookUp(const RecordingSource &source, const QString &name, Error *error)
+NameEntry lookUp(const RecordingFolder &folder, const QString &name, Error *error)
 {
     Q_UNUSED(error);
     using Kind = NameEntry::Kind;
-    const QString path = pathIn(source, name);
+    const QString path = pathIn(folder, name);
     const QFileInfo info(path);
     NameEntry entry;
     if (info.isSymLink())
@@ -104,15 +104,15 @@ NameEntry lookUp(const RecordingSource &source, const QString &name, Error *erro
     return entry;
 }
 
-Error mayWrite(const RecordingSource &source, const QString &name)
+Error mayWrite(const RecordingFolder &folder, const QString &name)
 {
-    return QFileInfo(pathIn(source, name)).isWritable() ? Error()
+    return QFileInfo(pathIn(folder, name)).isWritable() ? Error()
                                                         : System::errorOf(Cause::Permission);
 }
 
-QStringList namesIn(const RecordingSource &source)
+QStringList namesIn(const RecordingFolder &folder)
 {
-    return QDir(source.folderPath())
+    return QDir(folder.path())
             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
@@ -121,10 +121,10 @@ struct FileReader::Private
     QFile file;
 };
 
-FileReader::FileReader(const RecordingSource &source, const QString &name)
+FileReader::FileReader(const RecordingFolder &folder, const QString &name)
     : d(std::make_unique<Private>())
 {
-    const QString path = pathIn(source, name);
+    const QString path = pathIn(folder, name);
     d->file.setFileName(path);
     if (!d->file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         m_error = failureOf(d->file);
@@ -143,15 +143,15 @@ bool FileReader::read(qint64 offset, char *data, qint64 length) const
 
 struct PieceFile::Private
 {
-    RecordingSource const *source = nullptr;
+    RecordingFolder const *folder = nullptr;
     QString name;
     std::unique_ptr<QSaveFile> file;
 };
 
-PieceFile::PieceFile(const RecordingSource &source, const QString &name)
+PieceFile::PieceFile(const RecordingFolder &folder, const QString &name)
     : d(std::make_unique<Private>())
 {
-    d->source = &source;
+    d->folder = &folder;
     d->name = name;
 }
 
@@ -159,7 +159,7 @@ PieceFile::~PieceFile() = default;
 
 Error PieceFile::create()
 {
-    d->file = std::make_unique<QSaveFile>(pathIn(*d->source, d->name));
+    d->file = std::make_unique<QSaveFile>(pathIn(*d->folder, d->name));
     return d->file->open(QIODevice::WriteOnly | QIODevice::Unbuffered) ? Error()
                                                                        : failureOf(*d->file);
 }
@@ -184,7 +184,7 @@ Error PieceFile::flush()
 Error PieceFile::nameWithoutReplacing()
 {
     Error error;
-    if (lookUp(*d->source, d->name, &error).kind != NameEntry::Kind::Nothing)
+    if (lookUp(*d->folder, d->name, &error).kind != NameEntry::Kind::Nothing)
         return System::errorOf(Cause::ChangedMeanwhile);
     return d->file->commit() ? Error() : failureOf(*d->file);
 }

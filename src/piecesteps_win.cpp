@@ -24,9 +24,9 @@ const wchar_t *native(const QString &path)
     return reinterpret_cast<const wchar_t *>(path.utf16());
 }
 
-QString pathIn(const System::RecordingSource &source, const QString &name)
+QString pathIn(const System::RecordingFolder &folder, const QString &name)
 {
-    return QDir::toNativeSeparators(source.folderPath() + QLatin1Char('/') + name);
+    return QDir::toNativeSeparators(folder.path() + QLatin1Char('/') + name);
 }
 
 // Opens what stands under a name itself, never what a link or junction there points to.
@@ -95,10 +95,10 @@ System::FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION &information)
 
 namespace System {
 
-NameEntry lookUp(const RecordingSource &source, const QString &name, Error *error)
+NameEntry lookUp(const RecordingFolder &folder, const QString &name, Error *error)
 {
     using Kind = NameEntry::Kind;
-    Handle file(openAsItIs(pathIn(source, name), FILE_READ_ATTRIBUTES));
+    Handle file(openAsItIs(pathIn(folder, name), FILE_READ_ATTRIBUTES));
     BY_HANDLE_FILE_INFORMATION information {};
     if (!file.isValid() || !GetFileInformationByHandle(file.get(), &information)) {
         if (GetLastError() != ERROR_FILE_NOT_FOUND)
@@ -124,17 +124,17 @@ NameEntry lookUp(const RecordingSource &source, const QString &name, Error *erro
     return entry;
 }
 
-Error mayWrite(const RecordingSource &source, const QString &name)
+Error mayWrite(const RecordingFolder &folder, const QString &name)
 {
-    const Handle writable(openAsItIs(pathIn(source, name), GENERIC_WRITE));
+    const Handle writable(openAsItIs(pathIn(folder, name), GENERIC_WRITE));
     return writable.isValid() ? Error() : lastError();
 }
 
-QStringList namesIn(const RecordingSource &source)
+QStringList namesIn(const RecordingFolder &folder)
 {
     QStringList names;
     WIN32_FIND_DATAW found {};
-    const HANDLE search = FindFirstFileW(native(pathIn(source, QStringLiteral("*"))), &found);
+    const HANDLE search = FindFirstFileW(native(pathIn(folder, QStringLiteral("*"))), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
@@ -151,10 +151,10 @@ struct FileReader::Private
     Handle file;
 };
 
-FileReader::FileReader(const RecordingSource &source, const QString &name)
+FileReader::FileReader(const RecordingFolder &folder, const QString &name)
     : d(std::make_unique<Private>())
 {
-    d->file.reset(openAsItIs(pathIn(source, name), GENERIC_READ));
+    d->file.reset(openAsItIs(pathIn(folder, name), GENERIC_READ));
     BY_HANDLE_FILE_INFORMATION information {};
     if (!d->file.isValid() || !GetFileInformationByHandle(d->file.get(), &information)) {
         m_error = lastError();
@@ -181,12 +181,12 @@ struct PieceFile::Private
     FileIdentity identity;
 };
 
-PieceFile::PieceFile(const RecordingSource &source, const QString &name)
+PieceFile::PieceFile(const RecordingFolder &folder, const QString &name)
     : d(std::make_unique<Private>())
 {
-    d->folder = QDir::toNativeSeparators(source.folderPath());
+    d->folder = QDir::toNativeSeparators(folder.path());
     d->name = name;
-    d->target = pathIn(source, name);
+    d->target = pathIn(folder, name);
 }
 
 PieceFile::~PieceFile()

@@ -15,22 +15,22 @@ using System::NameEntry;
 class FolderLock
 {
 public:
-    explicit FolderLock(System::RecordingSource &source)
-        : m_source(source)
-        , m_state(source.lockFolder())
+    explicit FolderLock(System::RecordingFolder &folder)
+        : m_folder(folder)
+        , m_state(folder.lock())
     { }
     ~FolderLock()
     {
-        if (m_state == System::RecordingSource::FolderLock::Held)
-            m_source.unlockFolder();
+        if (m_state == System::RecordingFolder::Lock::Held)
+            m_folder.unlock();
     }
     FolderLock(const FolderLock &) = delete;
     FolderLock &operator=(const FolderLock &) = delete;
-    System::RecordingSource::FolderLock state() const { return m_state; }
+    System::RecordingFolder::Lock state() const { return m_state; }
 
 private:
-    System::RecordingSource &m_source;
-    const System::RecordingSource::FolderLock m_state;
+    System::RecordingFolder &m_folder;
+    const System::RecordingFolder::Lock m_state;
 };
 
 // What the pieces add to a folder that is memory: each piece less the file under its name,
@@ -47,7 +47,7 @@ qint64 memoryNeeded(const System::RecordingSource &source, const Ddb::PiecePlan 
         const qint64 bytes = Ddb::HeaderSize + piece.byteLength;
         System::Error error;
         const NameEntry there = System::lookUp(
-                source, Ddb::pieceFileName(source.fileName(), piece.number), &error);
+                source.folder(), Ddb::pieceFileName(source.fileName(), piece.number), &error);
         if (there.kind != NameEntry::Kind::RegularFile) {
             added += bytes;
             continue;
@@ -147,7 +147,7 @@ QVector<Ddb::StrandedFile> strandedTemporaries(const System::RecordingSource &so
         if (!System::isTemporaryName(name) || own.contains(name))
             continue;
         System::Error error;
-        const NameEntry entry = System::lookUp(source, name, &error);
+        const NameEntry entry = System::lookUp(source.folder(), name, &error);
         if (entry.kind == NameEntry::Kind::RegularFile)
             stranded.append({ name, entry.size });
     }
@@ -190,7 +190,7 @@ void checkPlacedPieces(const System::RecordingSource &source, const QVector<Plac
             continue;
         System::Error error;
         const NameEntry now = System::lookUp(
-                source, Ddb::pieceFileName(source.fileName(), piece.number), &error);
+                source.folder(), Ddb::pieceFileName(source.fileName(), piece.number), &error);
         if (now.kind != NameEntry::Kind::RegularFile || now.identity != placedPiece.identity
             || now.size != Ddb::HeaderSize + piece.byteLength)
             markReplaced(piece, outcome);
@@ -206,15 +206,15 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
 {
     Q_ASSERT(plan.status() == Ddb::PiecePlan::Status::Ready);
     Ddb::SplitOutcome outcome;
-    outcome.folderError = source.folderError();
+    outcome.folderError = source.folder().error();
     if (outcome.folderError)
         return outcome;
-    const FolderLock lock(source);
+    const FolderLock lock(source.folder());
     outcome.lock = lock.state();
-    if (outcome.lock == System::RecordingSource::FolderLock::HeldElsewhere)
+    if (outcome.lock == System::RecordingFolder::Lock::HeldElsewhere)
         return outcome;
     // Pieces in a folder that is memory take memory as they are written.
-    if (source.folderIsInMemory() && memoryLimit >= 0) {
+    if (source.folder().isInMemory() && memoryLimit >= 0) {
         outcome.memoryShort = qMax<qint64>(0, memoryNeeded(source, plan) - memoryLimit);
         if (outcome.memoryShort > 0)
             return outcome;
@@ -250,12 +250,12 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
             outcome.failures.append(failed(piece, written));
     }
     if (outcome.written > 0)
-        outcome.folderSyncError = source.syncFolder();
-    const QStringList names = System::namesIn(source);
+        outcome.folderSyncError = source.folder().sync();
+    const QStringList names = System::namesIn(source.folder());
     outcome.stalePieces = stalePieces(source, plan, earlier, outcome, names);
     // While the folder is held no other split on this machine writes into it, so these are
     // no running split's.
-    if (lock.state() == System::RecordingSource::FolderLock::Held)
+    if (lock.state() == System::RecordingFolder::Lock::Held)
         outcome.strandedTemporaries = strandedTemporaries(source, names, outcome);
     checkPlacedPieces(source, placed, outcome);
     return outcome;

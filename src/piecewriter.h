@@ -39,7 +39,7 @@ struct SplitOutcome
     System::Error folderError; // the recording's folder could not be held: nothing written
     // HeldElsewhere: another split was writing into the folder, nothing written; NotLockable:
     // written without a lock, which the folder's file system cannot take.
-    System::RecordingSource::FolderLock lock = System::RecordingSource::FolderLock::Held;
+    System::RecordingFolder::Lock lock = System::RecordingFolder::Lock::Held;
     // The folder is memory, and the pieces would have needed this much more than is free:
     // nothing written.
     qint64 memoryShort = 0;
@@ -53,7 +53,7 @@ struct SplitOutcome
     bool succeeded() const
     {
         return failures.isEmpty() && !folderError
-                && lock != System::RecordingSource::FolderLock::HeldElsewhere && memoryShort == 0
+                && lock != System::RecordingFolder::Lock::HeldElsewhere && memoryShort == 0
                 && !folderSyncError;
     }
 };

@@ -6,8 +6,6 @@
 // closing are each system's (recordingsource_*.cpp).
 #include "recordingsource.h"
 
-#include <QLockFile>
-
 #include <utility>
 
 namespace System {
@@ -38,31 +36,21 @@ RecordingSource &RecordingSource::operator=(RecordingSource &&other) noexcept
 {
     if (this != &other) {
         close();
-        m_path = std::exchange(other.m_path, PathParts());
+        m_fileName = std::exchange(other.m_fileName, QString());
         m_file = std::exchange(other.m_file, -1);
-        m_folderHandle = std::exchange(other.m_folderHandle, -1);
-        m_folderLock = std::exchange(other.m_folderLock, -1);
-        m_lockFile = std::move(other.m_lockFile);
-        m_folderError = std::exchange(other.m_folderError, Error());
-        m_fineTimes = std::exchange(other.m_fineTimes, false);
-        m_inMemory = std::exchange(other.m_inMemory, false);
+        m_folder = std::exchange(other.m_folder, RecordingFolder());
         m_size = std::exchange(other.m_size, -1);
         m_identity = std::exchange(other.m_identity, FileIdentity());
     }
     return *this;
 }
 
-// After the system's handles are closed.
+// After the system's handle of the file is closed.
 void RecordingSource::forget()
 {
-    m_path = PathParts();
+    m_fileName.clear();
     m_file = -1;
-    m_folderHandle = -1;
-    m_folderLock = -1;
-    m_lockFile.reset();
-    m_folderError = Error();
-    m_fineTimes = false;
-    m_inMemory = false;
+    m_folder.close();
     m_size = -1;
     m_identity = FileIdentity();
 }

@@ -1,15 +1,12 @@
 // SPDX-FileCopyrightText: 2026 The tranchel authors
 // SPDX-License-Identifier: MIT
 
-// The recording's file on Windows, held by its handle with its folder: the folder is opened
-// without FILE_SHARE_DELETE, so that it cannot be renamed or replaced while pieces go there.
+// The recording's file on Windows, held by its handle, with its folder.
 #include "recordingsource.h"
 
 #include "systemio.h"
 
 #include <QDir>
-
-#include <utility>
 
 #include <windows.h>
 
@@ -38,10 +35,8 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
 {
     close();
     const PathParts parts = splitPath(path);
-    const HANDLE folder = CreateFileW(native(QDir::toNativeSeparators(parts.folder)), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    const Error folderOpenError = folder == INVALID_HANDLE_VALUE ? lastError() : Error();
+    RecordingFolder held;
+    held.open(parts.folder);
     const QString nativePath = QDir::toNativeSeparators(path);
     const HANDLE file = CreateFileW(native(nativePath), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -63,20 +58,11 @@ RecordingSource::Opened RecordingSource::open(const QString &path)
     if (result != Opened::Yes) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-        if (folder != INVALID_HANDLE_VALUE)
-            CloseHandle(folder);
         return result;
     }
-    m_path = parts;
+    m_fileName = parts.name;
     m_file = valueOf(file);
-    m_folderHandle = valueOf(folder);
-    wchar_t fileSystem[MAX_PATH + 1] = {};
-    if (folder != INVALID_HANDLE_VALUE
-        && GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
-                                         MAX_PATH + 1))
-        m_fineTimes = !QString::fromWCharArray(fileSystem)
-                               .contains(QLatin1String("FAT"), Qt::CaseInsensitive);
-    m_folderError = folderOpenError;
+    m_folder = std::move(held);
     m_size = qint64(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
     m_identity = { information.dwVolumeSerialNumber,
                    quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow };
@@ -92,69 +78,10 @@ bool RecordingSource::read(char *data, qint64 size)
 void RecordingSource::releaseCachedPages()
 { }
 
-// A named mutex for the folder, which every process on this machine reaches by the folder's
-// identity: in the machine's namespace where this user may create one, else the session's.
-RecordingSource::FolderLock RecordingSource::lockFolder()
-{
-    BY_HANDLE_FILE_INFORMATION folder {};
-    if (!GetFileInformationByHandle(handleOf(m_folderHandle), &folder))
-        return FolderLock::NotLockable;
-    const QString name = QStringLiteral("tranchel-folder-%1-%2-%3")
-                                 .arg(folder.dwVolumeSerialNumber, 0, 16)
-                                 .arg(folder.nFileIndexHigh, 0, 16)
-                                 .arg(folder.nFileIndexLow, 0, 16);
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, native(QStringLiteral("Global\\") + name));
-    if (!mutex && GetLastError() == ERROR_ACCESS_DENIED)
-        mutex = CreateMutexW(nullptr, FALSE, native(QStringLiteral("Local\\") + name));
-    if (!mutex)
-        return FolderLock::NotLockable;
-    const DWORD waited = WaitForSingleObject(mutex, 0);
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
-        m_folderLock = valueOf(mutex);
-        return FolderLock::Held;
-    }
-    CloseHandle(mutex);
-    return waited == WAIT_TIMEOUT ? FolderLock::HeldElsewhere : FolderLock::NotLockable;
-}
-
-void RecordingSource::unlockFolder()
-{
-    if (m_folderLock == -1)
-        return;
-    ReleaseMutex(handleOf(m_folderLock));
-    CloseHandle(handleOf(std::exchange(m_folderLock, -1)));
-}
-
-// Each piece is moved into the folder with write-through, which stands in for this.
-Error RecordingSource::syncFolder() const
-{
-    return {};
-}
-
-// The folder is held without delete sharing, so it is never removed meanwhile.
-QString RecordingSource::folderPathNow(bool *removed) const
-{
-    *removed = false;
-    wchar_t path[32768] = {};
-    const DWORD length = GetFinalPathNameByHandleW(handleOf(m_folderHandle), path, 32768,
-                                                   FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= 32768)
-        return m_path.folder;
-    QString now = QString::fromWCharArray(path, int(length));
-    if (now.startsWith(QLatin1String("\\\\?\\UNC\\")))
-        now = QLatin1String("\\\\") + now.mid(8);
-    else if (now.startsWith(QLatin1String("\\\\?\\")))
-        now = now.mid(4);
-    return QDir::fromNativeSeparators(now);
-}
-
 void RecordingSource::close()
 {
-    unlockFolder();
     if (m_file != -1)
         CloseHandle(handleOf(m_file));
-    if (m_folderHandle != -1)
-        CloseHandle(handleOf(m_folderHandle));
     forget();
 }
 

@@ -259,7 +259,7 @@ QStringList refusals(const Ddb::SplitOutcome &outcome)
     if (outcome.folderError)
         lines << withText(QStringLiteral("Refused: the recording's folder could not be opened"),
                           outcome.folderError);
-    if (outcome.lock == System::RecordingSource::FolderLock::HeldElsewhere)
+    if (outcome.lock == System::RecordingFolder::Lock::HeldElsewhere)
         lines << QStringLiteral("Refused: another split is writing into this folder: wait until "
                                 "it ends, then split again");
     if (outcome.memoryShort > 0)
@@ -384,7 +384,7 @@ QStringList lines(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome,
     QStringList lines = refusals(outcome);
     if (lines.isEmpty())
         lines << written(plan, outcome, folder, folderRemoved, names) << problems(outcome, names);
-    if (outcome.lock == System::RecordingSource::FolderLock::NotLockable)
+    if (outcome.lock == System::RecordingFolder::Lock::NotLockable)
         lines << QStringLiteral("No lock could be taken on this folder: another split into it "
                                 "would not have been noticed");
     if (!outcome.stalePieces.isEmpty())

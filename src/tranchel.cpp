@@ -199,7 +199,7 @@ bool Tranchel::splitRecording(QStringList &report)
     header.samples = 0; // every frame is in a piece or in a skipped one
     // Where the pieces are now, whatever became of the folder's path meanwhile.
     bool removed = false;
-    const QString folder = recordingSource.folderPathNow(&removed);
+    const QString folder = recordingSource.folder().pathNow(&removed);
     report = SplitReport::lines(plan, outcome, folder, recordingSource.fileName(), removed);
     return plan.status() == Ddb::PiecePlan::Status::Ready && outcome.succeeded();
 }

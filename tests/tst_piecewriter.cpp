@@ -56,7 +56,7 @@ QString describe(const Ddb::SplitOutcome &outcome)
     QStringList failures;
     if (outcome.folderError)
         failures << "no folder";
-    if (outcome.lock == System::RecordingSource::FolderLock::HeldElsewhere)
+    if (outcome.lock == System::RecordingFolder::Lock::HeldElsewhere)
         failures << "folder busy";
     if (outcome.memoryShort > 0)
         failures << "short of memory";
@@ -993,7 +993,7 @@ void TestPieceWriter::holdTheFolderForAnotherProcess()
     if (path.isEmpty())
         QSKIP("run by shouldWriteIntoOneFolderAtATime as another process");
     Loaded held = load(path);
-    QCOMPARE(held.source.lockFolder(), System::RecordingSource::FolderLock::Held);
+    QCOMPARE(held.source.folder().lock(), System::RecordingFolder::Lock::Held);
     QVERIFY(writeContent(path + ".held", "held"));
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(path + ".held"), 60000);
 }

@@ -396,7 +396,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                };
     Ddb::SplitOutcome refused;
     refused.folderError = { System::Cause::Permission, "Permission denied" };
-    refused.lock = System::RecordingSource::FolderLock::HeldElsewhere;
+    refused.lock = System::RecordingFolder::Lock::HeldElsewhere;
     refused.memoryShort = 3 << 20;
     QTest::newRow("refusals, which write nothing")
             << run << folder << refused
@@ -408,7 +408,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                              "3 MiB more than is free" };
     Ddb::SplitOutcome unsynced;
     unsynced.folderSyncError = inputOutput;
-    unsynced.lock = System::RecordingSource::FolderLock::NotLockable;
+    unsynced.lock = System::RecordingFolder::Lock::NotLockable;
     unsynced.stalePieces = { 34, 35, 36, 38 };
     unsynced.strandedTemporaries << Ddb::StrandedFile { ".tranchel-7.tmp", (2 << 20) + 1 }
                                  << Ddb::StrandedFile { ".tranchel-8.tmp", 0 };
