@@ -8,12 +8,29 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <new>
 
 namespace Ddb {
 
-EarlierPieces::EarlierPieces(const QByteArray &recording, const Ddb::PiecePlan &plan)
+// The one place that catches an exception: Qt's containers throw std::bad_alloc where memory
+// runs out, and a split refused before it writes is better than a vanished window.
+bool SplitBuffers::allocate()
+{
+    try {
+        recording = QByteArray(int(IoSliceSize), Qt::Uninitialized);
+        compared = QByteArray(int(IoSliceSize), Qt::Uninitialized);
+        return true;
+    } catch (const std::bad_alloc &) {
+        recording = compared = QByteArray();
+        return false;
+    }
+}
+
+EarlierPieces::EarlierPieces(const Recording &recording, const PiecePlan &plan,
+                             SplitBuffers &buffers)
     : m_recording(recording)
     , m_plan(plan)
+    , m_buffers(buffers)
 { }
 
 bool EarlierPieces::isPiece(quint32 number, qint64 fileSize, const ReadAt &read) const
@@ -37,17 +54,22 @@ bool EarlierPieces::isPiece(quint32 number, qint64 fileSize, const ReadAt &read)
 bool EarlierPieces::holdsFrames(const QByteArray &header, qint64 first, quint32 count,
                                 const ReadAt &read) const
 {
-    QByteArray expected = headerTemplate(m_recording);
+    QByteArray expected = headerTemplate(m_recording.headerBytes());
     if (!stampPieceHeader(expected, m_plan.stampAt(first + count), count) || expected != header)
         return false;
-    const char *frames = m_recording.constData() + HeaderSize + first * m_plan.frameSize();
+    const qint64 frames = HeaderSize + first * m_plan.frameSize();
     const qint64 length = count * m_plan.frameSize();
-    QByteArray slice;
+    char *ours = m_buffers.recording.data();
+    char *theirs = m_buffers.compared.data();
     for (qint64 done = 0; done < length; done += IoSliceSize) {
         const qint64 size = qMin(IoSliceSize, length - done);
-        slice.resize(int(size));
-        if (!read(HeaderSize + done, slice.data(), size)
-            || std::memcmp(slice.constData(), frames + done, size_t(size)) != 0)
+        if (!read(HeaderSize + done, theirs, size))
+            return false;
+        if (!m_recording.read(frames + done, ours, size)) {
+            m_recordingFailed = true;
+            return false;
+        }
+        if (std::memcmp(ours, theirs, size_t(size)) != 0)
             return false;
     }
     return true;

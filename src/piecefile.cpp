@@ -29,8 +29,7 @@ PieceOutcome notWritten(const System::Error &error)
 // replaced, nothing else that is no regular file is written, nor the recording itself; the
 // write bits protect a file even from root, whom the system lets write it; and a file this
 // user may not write is left alone.
-PieceOutcome judgeKind(const System::RecordingSource &source, const QString &name,
-                       const NameEntry &entry)
+PieceOutcome judgeKind(const Ddb::Recording &recording, const QString &name, const NameEntry &entry)
 {
     switch (entry.kind) {
     case NameEntry::Kind::Nothing:
@@ -42,11 +41,11 @@ PieceOutcome judgeKind(const System::RecordingSource &source, const QString &nam
     case NameEntry::Kind::RegularFile:
         break;
     }
-    if (entry.identity == source.identity())
+    if (entry.identity == recording.identity())
         return failed(PieceFailure::IsTheRecording);
     if (!entry.writeBits)
         return failed(PieceFailure::WriteProtected);
-    const System::Error writable = System::mayWrite(source.folder(), name);
+    const System::Error writable = System::mayWrite(recording.folder(), name);
     if (writable.cause == System::Cause::Permission)
         return failed(PieceFailure::WriteProtected);
     return writable ? notWritten(writable) : PieceOutcome();
@@ -54,10 +53,10 @@ PieceOutcome judgeKind(const System::RecordingSource &source, const QString &nam
 
 // Whether the regular file looked at under the name is an earlier piece of this recording,
 // by every one of its bytes.
-PieceOutcome judgeContent(const System::RecordingSource &source, const QString &name,
+PieceOutcome judgeContent(const Ddb::Recording &recording, const QString &name,
                           const NameEntry &entry, quint32 number, const Ddb::EarlierPieces &earlier)
 {
-    const System::FileReader reader(source.folder(), name);
+    const System::FileReader reader(recording.folder(), name);
     if (reader.error())
         return failed(PieceFailure::Unreadable, reader.error());
     // Another file put there since it was looked at is no file that was judged.
@@ -74,24 +73,24 @@ PieceOutcome judgeContent(const System::RecordingSource &source, const QString &
     return isPiece ? PieceOutcome() : failed(PieceFailure::DifferentFile);
 }
 
-PieceOutcome judge(const System::RecordingSource &source, const QString &name,
-                   const NameEntry &entry, quint32 number, const Ddb::EarlierPieces &earlier)
+PieceOutcome judge(const Ddb::Recording &recording, const QString &name, const NameEntry &entry,
+                   quint32 number, const Ddb::EarlierPieces &earlier)
 {
-    const PieceOutcome kind = judgeKind(source, name, entry);
+    const PieceOutcome kind = judgeKind(recording, name, entry);
     if (kind.failure != PieceFailure::None || entry.kind == NameEntry::Kind::Nothing)
         return kind;
-    return judgeContent(source, name, entry, number, earlier);
+    return judgeContent(recording, name, entry, number, earlier);
 }
 
 // Whether times tell a change of `file`: not on a file system that keeps coarse ones or none
 // (FAT, exFAT, FUSE), nor where the change times, which no program can set, of the folder or
 // of the file have no part below the second, as on ext4 with small inodes.
-bool timesTellChanges(const System::RecordingSource &source, const NameEntry &file)
+bool timesTellChanges(const Ddb::Recording &recording, const NameEntry &file)
 {
-    if (!source.folder().keepsFineTimes() || !file.fineChangeTime)
+    if (!recording.folder().keepsFineTimes() || !file.fineChangeTime)
         return false;
     System::Error error;
-    const NameEntry folder = System::lookUp(source.folder(), QStringLiteral("."), &error);
+    const NameEntry folder = System::lookUp(recording.folder(), QStringLiteral("."), &error);
     return !error && folder.fineChangeTime;
 }
 
@@ -99,33 +98,34 @@ bool timesTellChanges(const System::RecordingSource &source, const NameEntry &fi
 // the same file, unchanged since its bytes were compared. Where times cannot tell, its bytes
 // are compared again instead. A file swapped away from the piece's name has had its change
 // time moved by the swap itself.
-PieceOutcome checkAgain(const System::RecordingSource &source, const QString &name,
+PieceOutcome checkAgain(const Ddb::Recording &recording, const QString &name,
                         const NameEntry &first, bool swapped, quint32 number,
                         const Ddb::EarlierPieces &earlier)
 {
     System::Error error;
-    const NameEntry now = System::lookUp(source.folder(), name, &error);
+    const NameEntry now = System::lookUp(recording.folder(), name, &error);
     if (error)
         return notWritten(error);
-    const PieceOutcome kind = judgeKind(source, name, now);
+    const PieceOutcome kind = judgeKind(recording, name, now);
     if (kind.failure != PieceFailure::None)
         return kind;
     bool unchanged = now.identity == first.identity && now.size == first.size;
-    if (unchanged && !timesTellChanges(source, now))
-        unchanged = judgeContent(source, name, now, number, earlier).failure == PieceFailure::None;
+    if (unchanged && !timesTellChanges(recording, now))
+        unchanged
+                = judgeContent(recording, name, now, number, earlier).failure == PieceFailure::None;
     else if (unchanged)
         unchanged = now.modified == first.modified && (swapped || now.changed == first.changed);
     return unchanged ? PieceOutcome()
                      : notWritten(System::errorOf(System::Cause::ChangedMeanwhile));
 }
 
-PieceOutcome replaceEarlierPiece(System::PieceFile &file, const System::RecordingSource &source,
+PieceOutcome replaceEarlierPiece(System::PieceFile &file, const Ddb::Recording &recording,
                                  const Ddb::PieceBytes &piece, const NameEntry &first,
                                  const Ddb::EarlierPieces &earlier)
 {
     PieceOutcome again;
     const System::Error error = file.replace(first, [&](const QString &name) {
-        again = checkAgain(source, name, first, name != piece.name, piece.number, earlier);
+        again = checkAgain(recording, name, first, name != piece.name, piece.number, earlier);
         return again.failure == PieceFailure::None
                 ? System::Error()
                 : System::errorOf(System::Cause::ChangedMeanwhile);
@@ -135,22 +135,30 @@ PieceOutcome replaceEarlierPiece(System::PieceFile &file, const System::Recordin
     return error ? notWritten(error) : PieceOutcome();
 }
 
-System::Error writeInSlices(System::PieceFile &file, const char *data, qint64 length)
+// Why the recording's frames could not be read: cut short since it was opened, or not read.
+PieceOutcome unreadRecording(const Ddb::Recording &recording, qint64 end)
 {
-    for (qint64 done = 0; done < length; done += IoSliceSize) {
-        if (const System::Error error = file.write(data + done, qMin(IoSliceSize, length - done)))
-            return error;
-    }
-    return {};
+    const qint64 size = recording.sizeNow();
+    return size >= 0 && size < end ? failed(PieceFailure::RecordingShortened)
+                                   : failed(PieceFailure::RecordingUnreadable,
+                                            System::errorOf(System::Cause::InputOutput));
 }
 
-System::Error writeWhole(System::PieceFile &file, const Ddb::PieceBytes &piece)
+// The header, then the frames slice by slice as they are read from the recording: a failed
+// read leaves `unread` set.
+System::Error writeWhole(System::PieceFile &file, const Ddb::PieceBytes &piece,
+                         const Ddb::Recording &recording, QByteArray &slice, bool *unread)
 {
     System::Error error = file.create();
     if (!error)
-        error = writeInSlices(file, piece.header.constData(), piece.header.size());
-    if (!error)
-        error = writeInSlices(file, piece.data, piece.length);
+        error = file.write(piece.header.constData(), piece.header.size());
+    for (qint64 done = 0; !error && done < piece.length; done += IoSliceSize) {
+        const qint64 size = qMin(IoSliceSize, piece.length - done);
+        *unread = !recording.read(piece.firstByte + done, slice.data(), size);
+        if (*unread)
+            return error;
+        error = file.write(slice.constData(), size);
+    }
     if (!error)
         error = file.flush();
     return error;
@@ -160,35 +168,41 @@ System::Error writeWhole(System::PieceFile &file, const Ddb::PieceBytes &piece)
 
 namespace Ddb {
 
-PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBytes &piece,
-                            const EarlierPieces &earlier)
+PieceOutcome writePieceFile(const Recording &recording, const PieceBytes &piece,
+                            const EarlierPieces &earlier, QByteArray &slice)
 {
     System::Error error;
-    const NameEntry found = System::lookUp(source.folder(), piece.name, &error);
+    const NameEntry found = System::lookUp(recording.folder(), piece.name, &error);
     if (error)
         return notWritten(error);
-    PieceOutcome outcome = judge(source, piece.name, found, piece.number, earlier);
+    const qint64 end = piece.firstByte + piece.length;
+    PieceOutcome outcome = judge(recording, piece.name, found, piece.number, earlier);
+    if (earlier.recordingFailed())
+        return unreadRecording(recording, end);
     if (outcome.failure != PieceFailure::None)
         return outcome;
-    System::PieceFile file(source.folder(), piece.name);
-    error = writeWhole(file, piece);
-    if (error)
+    System::PieceFile file(recording.folder(), piece.name);
+    bool unread = false;
+    error = writeWhole(file, piece, recording, slice, &unread);
+    if (unread)
+        outcome = unreadRecording(recording, end);
+    else if (error)
         outcome = notWritten(error);
     else if (found.kind == NameEntry::Kind::Nothing)
         outcome = (error = file.nameWithoutReplacing()) ? notWritten(error) : PieceOutcome();
     else
-        outcome = replaceEarlierPiece(file, source, piece, found, earlier);
+        outcome = replaceEarlierPiece(file, recording, piece, found, earlier);
     if (outcome.failure == PieceFailure::None)
         outcome.identity = file.identity();
     outcome.leftover = file.remove();
     return outcome;
 }
 
-NameHolds whatNameHolds(const System::RecordingSource &source, const QString &name, quint32 number,
+NameHolds whatNameHolds(const Recording &recording, const QString &name, quint32 number,
                         const EarlierPieces &earlier, ComparedFiles &compared)
 {
     System::Error error;
-    const NameEntry entry = System::lookUp(source.folder(), name, &error);
+    const NameEntry entry = System::lookUp(recording.folder(), name, &error);
     if (!error && entry.kind == NameEntry::Kind::Nothing)
         return NameHolds::Nothing;
     if (error || entry.kind != NameEntry::Kind::RegularFile)
@@ -198,7 +212,7 @@ NameHolds whatNameHolds(const System::RecordingSource &source, const QString &na
     if (known != compared.constEnd())
         return *known;
     const NameHolds holds
-            = judgeContent(source, name, entry, number, earlier).failure == PieceFailure::None
+            = judgeContent(recording, name, entry, number, earlier).failure == PieceFailure::None
             ? NameHolds::EarlierPiece
             : NameHolds::SomethingElse;
     if (entry.identity.isKnown())

@@ -5,7 +5,7 @@
 
 #include "earlierpiece.h"
 #include "piecesteps.h"
-#include "recordingsource.h"
+#include "recording.h"
 #include "systemerror.h"
 
 #include <QByteArray>
@@ -29,6 +29,9 @@ enum class PieceFailure {
     FewerFrames, // written, but the recording ends inside its share
     StampTooLate, // its stamp falls after the last year a header can hold; not written
     ReplacedAfterWriting, // written, but another file stood under its name when the split ended
+    RecordingUnreadable, // the recording could not be read; the split stops there
+    RecordingShortened, // the recording is shorter than when it was opened; the split stops
+    SplitStopped, // not written: the split stopped at a piece before it
 };
 
 struct PieceOutcome
@@ -39,27 +42,29 @@ struct PieceOutcome
     System::FileIdentity identity; // the file written, where the system tells
 };
 
-// One piece's name in the recording's folder, its number and its bytes.
+// One piece's name in the recording's folder, its number, its header and where its frames
+// lie in the recording.
 struct PieceBytes
 {
     QString name;
     quint32 number = 0;
     QByteArray header;
-    const char *data = nullptr;
+    qint64 firstByte = 0;
     qint64 length = 0;
 };
 
-// Puts the piece on disk in the recording's folder, whole or not at all: what stands under its
-// name is replaced only when it is an earlier piece of the same recording (`earlier` tells),
-// keeping its permission bits, and stays exactly as it was when the piece fails.
-PieceOutcome writePieceFile(const System::RecordingSource &source, const PieceBytes &piece,
-                            const EarlierPieces &earlier);
+// Puts the piece on disk in the recording's folder, whole or not at all, its frames read from
+// the recording through `slice`: what stands under its name is replaced only when it is an
+// earlier piece of the same recording (`earlier` tells), keeping its permission bits, and
+// stays exactly as it was when the piece fails.
+PieceOutcome writePieceFile(const Recording &recording, const PieceBytes &piece,
+                            const EarlierPieces &earlier, QByteArray &slice);
 
 // What stands under a piece name, seen without changing it. A file already in `compared`, by
 // its identity, is not read again.
 enum class NameHolds { Nothing, EarlierPiece, SomethingElse };
 using ComparedFiles = QHash<QPair<quint64, quint64>, NameHolds>;
-NameHolds whatNameHolds(const System::RecordingSource &source, const QString &name, quint32 number,
+NameHolds whatNameHolds(const Recording &recording, const QString &name, quint32 number,
                         const EarlierPieces &earlier, ComparedFiles &compared);
 
 } // namespace Ddb

@@ -36,7 +36,7 @@ private:
 // What the pieces add to a folder that is memory: each piece less the file under its name,
 // which it replaces (a file that other names lead to frees nothing), and the largest piece
 // that replaces a file, whose temporary file stands beside that file until the rename.
-qint64 memoryNeeded(const System::RecordingSource &source, const Ddb::PiecePlan &plan)
+qint64 memoryNeeded(const Ddb::Recording &recording, const Ddb::PiecePlan &plan)
 {
     qint64 added = 0;
     qint64 largestReplacing = 0;
@@ -47,7 +47,7 @@ qint64 memoryNeeded(const System::RecordingSource &source, const Ddb::PiecePlan 
         const qint64 bytes = Ddb::HeaderSize + piece.byteLength;
         System::Error error;
         const NameEntry there = System::lookUp(
-                source.folder(), Ddb::pieceFileName(source.fileName(), piece.number), &error);
+                recording.folder(), Ddb::pieceFileName(recording.fileName(), piece.number), &error);
         if (there.kind != NameEntry::Kind::RegularFile) {
             added += bytes;
             continue;
@@ -105,7 +105,7 @@ QVector<quint32> pieceNumbersAbove(const QStringList &names, const QString &file
 
 // Earlier pieces this split leaves: names of its own it did not write, and every name in the
 // folder numbered above its last.
-QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::PiecePlan &plan,
+QVector<quint32> stalePieces(const Ddb::Recording &recording, const Ddb::PiecePlan &plan,
                              const Ddb::EarlierPieces &earlier, const Ddb::SplitOutcome &outcome,
                              const QStringList &names)
 {
@@ -115,8 +115,8 @@ QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::P
     // it say, takes its verdict.
     Ddb::ComparedFiles compared;
     const auto holdsEarlierPiece = [&](quint32 number) {
-        return Ddb::whatNameHolds(source, Ddb::pieceFileName(source.fileName(), number), number,
-                                  earlier, compared);
+        return Ddb::whatNameHolds(recording, Ddb::pieceFileName(recording.fileName(), number),
+                                  number, earlier, compared);
     };
     for (const Ddb::FailedPiece &piece : outcome.failures) {
         // Where the replaced file could not be swapped back, the name holds this split's piece.
@@ -126,7 +126,8 @@ QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::P
             && holdsEarlierPiece(piece.number) == NameHolds::EarlierPiece)
             stale << piece.number;
     }
-    const QVector<quint32> above = pieceNumbersAbove(names, source.fileName(), plan.pieceCount());
+    const QVector<quint32> above
+            = pieceNumbersAbove(names, recording.fileName(), plan.pieceCount());
     for (const quint32 number : above) {
         if (holdsEarlierPiece(number) == NameHolds::EarlierPiece)
             stale << number;
@@ -135,7 +136,7 @@ QVector<quint32> stalePieces(const System::RecordingSource &source, const Ddb::P
 }
 
 // This program's temporary files among `names` that this split did not leave.
-QVector<Ddb::StrandedFile> strandedTemporaries(const System::RecordingSource &source,
+QVector<Ddb::StrandedFile> strandedTemporaries(const Ddb::Recording &recording,
                                                const QStringList &names,
                                                const Ddb::SplitOutcome &outcome)
 {
@@ -147,7 +148,7 @@ QVector<Ddb::StrandedFile> strandedTemporaries(const System::RecordingSource &so
         if (!System::isTemporaryName(name) || own.contains(name))
             continue;
         System::Error error;
-        const NameEntry entry = System::lookUp(source.folder(), name, &error);
+        const NameEntry entry = System::lookUp(recording.folder(), name, &error);
         if (entry.kind == NameEntry::Kind::RegularFile)
             stranded.append({ name, entry.size });
     }
@@ -181,7 +182,7 @@ void markReplaced(const Ddb::Piece &piece, Ddb::SplitOutcome &outcome)
 // "Split completed" is said only of pieces that are still what this split put under their
 // names: a second path to the folder (an overlay's upper folder, a bind mount) escapes its
 // lock, and another split may have written there meanwhile.
-void checkPlacedPieces(const System::RecordingSource &source, const QVector<PlacedPiece> &placed,
+void checkPlacedPieces(const Ddb::Recording &recording, const QVector<PlacedPiece> &placed,
                        Ddb::SplitOutcome &outcome)
 {
     for (const PlacedPiece &placedPiece : placed) {
@@ -190,7 +191,7 @@ void checkPlacedPieces(const System::RecordingSource &source, const QVector<Plac
             continue;
         System::Error error;
         const NameEntry now = System::lookUp(
-                source.folder(), Ddb::pieceFileName(source.fileName(), piece.number), &error);
+                recording.folder(), Ddb::pieceFileName(recording.fileName(), piece.number), &error);
         if (now.kind != NameEntry::Kind::RegularFile || now.identity != placedPiece.identity
             || now.size != Ddb::HeaderSize + piece.byteLength)
             markReplaced(piece, outcome);
@@ -201,45 +202,50 @@ void checkPlacedPieces(const System::RecordingSource &source, const QVector<Plac
 
 namespace Ddb {
 
-Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSource &source,
-                              const Ddb::PiecePlan &plan, qint64 memoryLimit)
+Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, qint64 memoryLimit)
 {
     Q_ASSERT(plan.status() == Ddb::PiecePlan::Status::Ready);
     Ddb::SplitOutcome outcome;
-    outcome.folderError = source.folder().error();
+    outcome.folderError = recording.folder().error();
     if (outcome.folderError)
         return outcome;
-    const FolderLock lock(source.folder());
+    const FolderLock lock(recording.folder());
     outcome.lock = lock.state();
     if (outcome.lock == System::RecordingFolder::Lock::HeldElsewhere)
         return outcome;
     // Pieces in a folder that is memory take memory as they are written.
-    if (source.folder().isInMemory() && memoryLimit >= 0) {
-        outcome.memoryShort = qMax<qint64>(0, memoryNeeded(source, plan) - memoryLimit);
+    if (recording.folder().isInMemory() && memoryLimit >= 0) {
+        outcome.memoryShort = qMax<qint64>(0, memoryNeeded(recording, plan) - memoryLimit);
         if (outcome.memoryShort > 0)
             return outcome;
     }
+    SplitBuffers buffers;
+    outcome.buffersShort = !buffers.allocate();
+    if (outcome.buffersShort)
+        return outcome;
     const System::PieceWritingScope writing;
-    const EarlierPieces earlier(recording, plan);
+    const EarlierPieces earlier(recording, plan, buffers);
     QVector<PlacedPiece> placed;
-    const QByteArray headerCopy = headerTemplate(recording);
+    const QByteArray headerCopy = headerTemplate(recording.headerBytes());
+    bool stopped = false;
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
         const Ddb::Piece piece = plan.piece(index);
+        if (stopped) {
+            outcome.failures.append(failed(piece, PieceFailure::SplitStopped));
+            continue;
+        }
         if (!piece.isWritable()) {
             outcome.failures.append(failed(piece, PieceFailure::NoFrames));
             continue;
         }
         Q_ASSERT(piece.firstByte + piece.byteLength <= recording.size());
-        PieceBytes bytes { pieceFileName(source.fileName(), piece.number), piece.number, headerCopy,
-                           nullptr, 0 };
+        PieceBytes bytes { pieceFileName(recording.fileName(), piece.number), piece.number,
+                           headerCopy, piece.firstByte, piece.byteLength };
         if (!stampPieceHeader(bytes.header, piece.timeStamp, piece.frames)) {
             outcome.failures.append(failed(piece, PieceFailure::StampTooLate));
             continue;
         }
-        // Straight from the loaded recording: a second copy would double the memory.
-        bytes.data = recording.constData() + piece.firstByte;
-        bytes.length = piece.byteLength;
-        const PieceOutcome written = writePieceFile(source, bytes, earlier);
+        const PieceOutcome written = writePieceFile(recording, bytes, earlier, buffers.recording);
         if (written.failure == PieceFailure::None) {
             ++outcome.written;
             placed.append({ piece, written.identity });
@@ -248,16 +254,19 @@ Ddb::SplitOutcome writePieces(const QByteArray &recording, System::RecordingSour
         }
         if (written.failure != PieceFailure::None || !written.leftover.isEmpty())
             outcome.failures.append(failed(piece, written));
+        // What follows a piece the recording could not give is not written either.
+        stopped = written.failure == PieceFailure::RecordingUnreadable
+                || written.failure == PieceFailure::RecordingShortened;
     }
     if (outcome.written > 0)
-        outcome.folderSyncError = source.folder().sync();
-    const QStringList names = System::namesIn(source.folder());
-    outcome.stalePieces = stalePieces(source, plan, earlier, outcome, names);
+        outcome.folderSyncError = recording.folder().sync();
+    const QStringList names = System::namesIn(recording.folder());
+    outcome.stalePieces = stalePieces(recording, plan, earlier, outcome, names);
     // While the folder is held no other split on this machine writes into it, so these are
     // no running split's.
     if (lock.state() == System::RecordingFolder::Lock::Held)
-        outcome.strandedTemporaries = strandedTemporaries(source, names, outcome);
-    checkPlacedPieces(source, placed, outcome);
+        outcome.strandedTemporaries = strandedTemporaries(recording, names, outcome);
+    checkPlacedPieces(recording, placed, outcome);
     return outcome;
 }
 

@@ -5,7 +5,7 @@
 
 #include "piecefile.h"
 #include "pieceplan.h"
-#include "recordingsource.h"
+#include "recording.h"
 
 #include <QByteArray>
 #include <QString>
@@ -37,6 +37,7 @@ struct SplitOutcome
     // file behind, in piece order.
     QVector<FailedPiece> failures;
     System::Error folderError; // the recording's folder could not be held: nothing written
+    bool buffersShort = false; // the split's buffers could not be had: nothing written
     // HeldElsewhere: another split was writing into the folder, nothing written; NotLockable:
     // written without a lock, which the folder's file system cannot take.
     System::RecordingFolder::Lock lock = System::RecordingFolder::Lock::Held;
@@ -52,20 +53,19 @@ struct SplitOutcome
 
     bool succeeded() const
     {
-        return failures.isEmpty() && !folderError
+        return failures.isEmpty() && !folderError && !buffersShort
                 && lock != System::RecordingFolder::Lock::HeldElsewhere && memoryShort == 0
                 && !folderSyncError;
     }
 };
 
 // Writes every piece of the plan into the recording's folder, each as a complete DDB file of
-// the frames the plan gives it. A piece that fails is skipped, its number used up, and the
-// next piece is still written. The plan must be Ready and made for `recording`, which was read
-// from `source`; that file is never written. Where the folder is memory itself, pieces that
-// would take more than `memoryLimit` bytes (-1: no limit known) are refused before any is
-// written. Before it returns, every piece written is checked to be still the file under its
-// name.
-SplitOutcome writePieces(const QByteArray &recording, System::RecordingSource &source,
-                         const PiecePlan &plan, qint64 memoryLimit);
+// the frames the plan gives it, read from the recording slice by slice. A piece that fails is
+// skipped, its number used up, and the next piece is still written; where the recording itself
+// cannot be read, the split stops there. The plan must be Ready and made for `recording`,
+// which is never written. Where the folder is memory itself, pieces that would take more than
+// `memoryLimit` bytes (-1: no limit known) are refused before any is written. Before it
+// returns, every piece written is checked to be still the file under its name.
+SplitOutcome writePieces(Recording &recording, const PiecePlan &plan, qint64 memoryLimit);
 
 } // namespace Ddb

@@ -173,6 +173,16 @@ QString reason(const Ddb::FailedPiece &failed, qint64 bytes)
         text = QStringLiteral("not written: another program replaced it after it was written: "
                               "split again when nothing else writes into this folder");
         break;
+    case PieceFailure::RecordingUnreadable:
+        text = QStringLiteral("not written: the recording could not be read (the disk failed to "
+                              "read)");
+        break;
+    case PieceFailure::RecordingShortened:
+        text = QStringLiteral("not written: the recording is shorter than when it was opened");
+        break;
+    case PieceFailure::SplitStopped:
+        text = QStringLiteral("not written: the split stopped at the change above");
+        break;
     case PieceFailure::None:
         text = QStringLiteral("written");
         break;
@@ -262,6 +272,8 @@ QStringList refusals(const Ddb::SplitOutcome &outcome)
     if (outcome.lock == System::RecordingFolder::Lock::HeldElsewhere)
         lines << QStringLiteral("Refused: another split is writing into this folder: wait until "
                                 "it ends, then split again");
+    if (outcome.buffersShort)
+        lines << QStringLiteral("Refused: not enough memory for the split's buffers");
     if (outcome.memoryShort > 0)
         lines << QStringLiteral("Refused: this folder is held in memory, and its pieces would "
                                 "need %1 MiB more than is free")

@@ -12,11 +12,7 @@ namespace System {
 constexpr qint64 MemoryReserve = qint64(64) << 20;
 
 // What the system can give now, less the reserve; -1 where the system does not tell.
-// Swap is not counted: a recording held in swap would thrash until something kills the window.
+// Swap is not counted: pieces on a folder of memory pushed to swap would thrash.
 qint64 availableMemory();
-
-// Populates a fresh buffer's pages in one call, far cheaper than faulting them in one by one
-// while reading into it. Only a hint: where the system lacks it, nothing happens.
-void prefaultBuffer(char *data, qint64 size);
 
 } // namespace System

@@ -17,10 +17,4 @@ qint64 availableMemory()
     return qMax<qint64>(0, qint64(status.ullAvailPhys) - MemoryReserve);
 }
 
-void prefaultBuffer(char *data, qint64 size)
-{
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-}
-
 } // namespace System

@@ -5,7 +5,6 @@
 
 #include "pieceplan.h"
 #include "piecewriter.h"
-#include "recordingfile.h"
 #include "splitreport.h"
 #include "statusline.h"
 #include "systemmemory.h"
@@ -143,16 +142,10 @@ void Tranchel::onOpenFilesButtonClicked()
     path = fileDialog->selectedFiles().value(0);
 
     const WaitCursor waitCursor;
-    std::optional<Ddb::Header> loadedHeader;
-    if (System::readRecording(path, recordingBytes, recordingSource, System::availableMemory())
-        == System::ReadResult::Loaded)
-        loadedHeader = Ddb::readHeader(recordingBytes);
-    if (!loadedHeader) {
-        releaseRecording();
+    if (recording.open(path) != Ddb::Recording::Opened::Yes) {
         showIdle(QString());
         return;
     }
-    header = *loadedHeader;
     showRecording();
 }
 
@@ -181,9 +174,10 @@ void Tranchel::replace()
 // wrong, and which earlier pieces are left.
 bool Tranchel::splitRecording(QStringList &report)
 {
-    if (recordingBytes.isEmpty())
+    if (!recording.isOpen())
         return true;
-    const Ddb::PiecePlan plan(header, minutes, recordingBytes.size());
+    const Ddb::Header &header = recording.header();
+    const Ddb::PiecePlan plan(header, minutes, recording.size());
     Ddb::SplitOutcome outcome;
     if (plan.status() != Ddb::PiecePlan::Status::NoFrequency) {
         qDebug() << plan.pieceCount();
@@ -193,14 +187,12 @@ bool Tranchel::splitRecording(QStringList &report)
     }
     if (plan.status() == Ddb::PiecePlan::Status::Ready) {
         const WaitCursor waitCursor;
-        outcome = Ddb::writePieces(recordingBytes, recordingSource, plan,
-                                   System::availableMemory());
+        outcome = Ddb::writePieces(recording, plan, System::availableMemory());
     }
-    header.samples = 0; // every frame is in a piece or in a skipped one
     // Where the pieces are now, whatever became of the folder's path meanwhile.
     bool removed = false;
-    const QString folder = recordingSource.folder().pathNow(&removed);
-    report = SplitReport::lines(plan, outcome, folder, recordingSource.fileName(), removed);
+    const QString folder = recording.folder().pathNow(&removed);
+    report = SplitReport::lines(plan, outcome, folder, recording.fileName(), removed);
     return plan.status() == Ddb::PiecePlan::Status::Ready && outcome.succeeded();
 }
 
@@ -241,8 +233,7 @@ QString Tranchel::fitted(QLabel *label, const char *name, const QString &value,
 
 void Tranchel::releaseRecording()
 {
-    recordingBytes = QByteArray();
-    recordingSource.close();
+    recording.close();
 }
 
 void Tranchel::showIdle(const QString &status)
@@ -262,10 +253,11 @@ void Tranchel::showIdle(const QString &status)
 void Tranchel::showRecording()
 {
     // Shortened in the middle, so that the start of the name and its extension stay.
-    nameLabel->setText(field("Name",
-                             fitted(nameLabel, "Name", recordingSource.fileName(), Qt::ElideMiddle)
-                                     .toHtmlEscaped()));
+    nameLabel->setText(field(
+            "Name",
+            fitted(nameLabel, "Name", recording.fileName(), Qt::ElideMiddle).toHtmlEscaped()));
     setToolTipOf(nameLabel, path);
+    const Ddb::Header &header = recording.header();
     const QDateTime stamp = header.timeStamp();
     if (stamp.isValid()) {
         dateLabel->setText(field("Date", stamp.toString(QStringLiteral("yyyy.MM.dd hh:mm:ss"))));
@@ -302,9 +294,10 @@ void Tranchel::setToolTipOf(QLabel *label, const QString &text)
 // Where the file does not hold the frames its header counts: none for frames of no bytes.
 QString Tranchel::samplesToolTip() const
 {
+    const Ddb::Header &header = recording.header();
     if (header.frameSize() == 0)
         return QString();
-    const qint64 held = Ddb::wholeFramesIn(recordingBytes.size(), header.frameSize());
+    const qint64 held = Ddb::wholeFramesIn(recording.size(), header.frameSize());
     if (held < header.samples)
         return QStringLiteral("The file holds only %1 whole frames: the split will fail").arg(held);
     if (held > header.samples)

@@ -3,8 +3,7 @@
 
 #pragma once
 
-#include "ddbheader.h"
-#include "recordingsource.h"
+#include "recording.h"
 
 #include <QByteArray>
 #include <QString>
@@ -46,9 +45,7 @@ private:
 
     quint16 minutes = 60;
     QString path;
-    QByteArray recordingBytes;
-    System::RecordingSource recordingSource; // held open with the recording; never written
-    Ddb::Header header;
+    Ddb::Recording recording; // held open from opening until the split; never written
 
     QFileDialog *fileDialog;
     QPushButton *openButton;

@@ -6,7 +6,7 @@
 #include "faultinjection.h"
 #include "piececheck.h"
 #include "piecesteps.h"
-#include "recordingfile.h"
+#include "recording.h"
 #include "syntheticrecording.h"
 
 #include <QProcess>
@@ -35,9 +35,9 @@ namespace {
 // another" when someone else's; "stale 5" for an earlier piece the split left.
 QString reasonOf(const Ddb::PieceOutcome &outcome)
 {
-    const char *const reasons[]
-            = { "written",    "irregular", "link", "recording", "protected", "different",
-                "unreadable", "disk",      "none", "fewer",     "late",      "replaced" };
+    const char *const reasons[] = { "written",   "irregular",  "link",   "recording", "protected",
+                                    "different", "unreadable", "disk",   "none",      "fewer",
+                                    "late",      "replaced",   "unread", "shortened", "stopped" };
     if (outcome.error.cause == System::Cause::ChangedMeanwhile)
         return "changed";
     if (outcome.error.cause == System::Cause::MovedAway)
@@ -70,31 +70,24 @@ QString describe(const Ddb::SplitOutcome &outcome)
     return failures.join(", ");
 }
 
-struct Loaded
+// Opens the recording as the window does.
+Ddb::Recording load(const QString &path)
 {
-    QByteArray bytes;
-    System::RecordingSource source;
-};
-
-// Reads the recording as the window does, so that the writer knows which file it came from.
-Loaded load(const QString &path)
-{
-    Loaded loaded;
-    if (System::readRecording(path, loaded.bytes, loaded.source, -1) != System::ReadResult::Loaded)
-        qFatal("cannot read %s", qPrintable(path));
-    return loaded;
+    Ddb::Recording recording;
+    if (recording.open(path) != Ddb::Recording::Opened::Yes)
+        qFatal("cannot open %s", qPrintable(path));
+    return recording;
 }
 
-Ddb::SplitOutcome split(Loaded &loaded, int minutes, qint64 memoryLimit = -1)
+Ddb::SplitOutcome split(Ddb::Recording &recording, int minutes, qint64 memoryLimit = -1)
 {
-    const Ddb::PiecePlan plan(*Ddb::readHeader(loaded.bytes), quint16(minutes),
-                              loaded.bytes.size());
-    return Ddb::writePieces(loaded.bytes, loaded.source, plan, memoryLimit);
+    const Ddb::PiecePlan plan(recording.header(), quint16(minutes), recording.size());
+    return Ddb::writePieces(recording, plan, memoryLimit);
 }
 
-Ddb::SplitOutcome split(Loaded &&loaded, int minutes)
+Ddb::SplitOutcome split(Ddb::Recording &&recording, int minutes)
 {
-    return split(loaded, minutes);
+    return split(recording, minutes);
 }
 
 Ddb::SplitOutcome splitFile(const QString &path, int minutes)
@@ -577,12 +570,11 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
 
     const QString said = inChild([&] {
         QByteArray said = "cannot become the user";
-        Loaded loaded;
+        Ddb::Recording recording;
         if (setgroups(1, &group) == 0 && setresgid(splittersOwn, splittersOwn, splittersOwn) == 0
             && setresuid(splitter, splitter, splitter) == 0)
-            said = System::readRecording(path, loaded.bytes, loaded.source, -1)
-                            == System::ReadResult::Loaded
-                    ? describe(split(loaded, 1)).toUtf8()
+            said = recording.open(path) == Ddb::Recording::Opened::Yes
+                    ? describe(split(recording, 1)).toUtf8()
                     : "not loaded";
         return said;
     });
@@ -631,8 +623,8 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses_data()
             << QStringList { "shim:fchmod:ENOSYS", "shim:fchown:EPERM" } << "";
     QTest::newRow("setting the permissions fails")
             << QStringList { "shim:fchmod:EIO" } << "3 disk, stale 3";
-    QTest::newRow("reading an earlier piece fails")
-            << QStringList { "fiu:posix/io/rw/pread:EIO" } << "3 unreadable";
+    QTest::newRow("reading fails, the recording's frames first")
+            << QStringList { "fiu:posix/io/rw/pread:EIO" } << "1 unread, 2 stopped, 3 stopped";
 }
 
 void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
@@ -657,7 +649,7 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
     QCOMPARE(chmod(QFile::encodeName(third).constData(), 0604), 0);
     if (geteuid() == 0)
         QCOMPARE(chown(QFile::encodeName(third).constData(), 54322, 54320), 0);
-    Loaded loaded = load(sourcePath);
+    Ddb::Recording loaded = load(sourcePath);
     const int descriptors = openDescriptors();
 
     rlimit limit {};
@@ -686,7 +678,7 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
     for (int number = 1; number <= 3; ++number) {
         const QString piece = QStringLiteral("run_%1.ddb").arg(number);
         if (failures.contains(
-                    QRegularExpression(QStringLiteral("%1 (disk|unreadable)").arg(number)))) {
+                    QRegularExpression(QStringLiteral("%1 (disk|unread|stopped)").arg(number)))) {
             if (number == 3)
                 QCOMPARE(fileContent(third), earlier);
             continue;
@@ -756,6 +748,12 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks_data()
     QTest::newRow("an earlier piece grown, its time put back, as the piece is swapped in")
             << QString() << QByteArray("renameat2") << 1 << "grow earlier"
             << "2 changed";
+    QTest::newRow("the recording cut short during the split")
+            << QString() << QByteArray("openat/unnamed") << 2 << "truncate recording"
+            << "2 shortened, 3 stopped";
+    QTest::newRow("a read of an earlier piece that fails")
+            << QString() << QByteArray("openat") << 1 << "fail reading earlier"
+            << "2 unreadable, stale 2";
     QTest::newRow("a link to an earlier piece swapped in right before it is read")
             << QString() << QByteArray("openat") << 1 << "link earlier"
             << "2 unreadable";
@@ -799,7 +797,7 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
         QVERIFY(writeContent(second, planted(source, "240:60:2024-05-06 10:02:30")));
     if (fault.startsWith("shim:"))
         injection.enable(fault);
-    Loaded loaded = load(work + "/run.ddb");
+    Ddb::Recording loaded = load(work + "/run.ddb");
     const QString moved = dir->filePath("moved");
     const QString other = dir->filePath("other.ddb");
     QVERIFY(writeContent(other, "other"));
@@ -825,6 +823,10 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
             file.close();
             const timespec times[] = { status.st_atim, status.st_mtim };
             QCOMPARE(utimensat(AT_FDCWD, secondName.constData(), times, 0), 0);
+        } else if (change == "truncate recording") {
+            QVERIFY(QFile::resize(work + "/run.ddb", 512 + 150 * 12));
+        } else if (change == "fail reading earlier") {
+            injection.enable("fiu:posix/io/rw/pread:EIO:once");
         } else if (change == "link earlier") {
             QVERIFY(QFile::rename(second, moved) && QFile::link(moved, second));
         } else if (change == "move earlier") {
@@ -975,7 +977,7 @@ void TestPieceWriter::shouldWriteIntoOneFolderAtATime()
     };
     holdElsewhere();
     QVERIFY(QFile::remove(sourcePath) && writeContent(sourcePath, threePieceRecording()));
-    Loaded copy = load(sourcePath);
+    Ddb::Recording copy = load(sourcePath);
     QCOMPARE(describe(split(copy, 1)), "folder busy");
     QVERIFY(QFile::remove(sourcePath + ".held") && other.waitForFinished(30000));
     QCOMPARE(entriesOf(dir->path()), QStringList { "run.ddb" });
@@ -992,8 +994,8 @@ void TestPieceWriter::holdTheFolderForAnotherProcess()
     const QString path = qEnvironmentVariable("TRANCHEL_HOLD_FOLDER");
     if (path.isEmpty())
         QSKIP("run by shouldWriteIntoOneFolderAtATime as another process");
-    Loaded held = load(path);
-    QCOMPARE(held.source.folder().lock(), System::RecordingFolder::Lock::Held);
+    Ddb::Recording held = load(path);
+    QCOMPARE(held.folder().lock(), System::RecordingFolder::Lock::Held);
     QVERIFY(writeContent(path + ".held", "held"));
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(path + ".held"), 60000);
 }
@@ -1035,7 +1037,7 @@ void TestPieceWriter::shouldCountPiecesInAFolderOfMemory()
                      0);
 #endif
     }
-    Loaded loaded = load(path);
+    Ddb::Recording loaded = load(path);
     QCOMPARE(describe(split(loaded, 1, memoryLimit)), failures);
     QCOMPARE(entriesOf(memory.path()).filter("run_").size(),
              earlier == "linked"                                ? 6

@@ -76,6 +76,19 @@ Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure,
     return { number, { failure, error, { leftover, holds }, {} }, 30, 60, 1 << 20 };
 }
 
+// The files and folders among `paths` that this program holds open (Linux), by its
+// descriptors' entries in /proc.
+QStringList heldOf(const QStringList &paths)
+{
+    QStringList held;
+    for (const QString &entry : entriesOf("/proc/self/fd")) {
+        const QString target = QFileInfo("/proc/self/fd/" + entry).symLinkTarget();
+        if (paths.contains(target))
+            held << target;
+    }
+    return held;
+}
+
 const System::Error diskFull { System::Cause::DiskFull, "No space left on device" };
 const System::Error inputOutput { System::Cause::InputOutput, "Input/output error" };
 
@@ -754,11 +767,13 @@ void TestTranchel::shouldStayIdleForWhatIsNoRecording()
 
 void TestTranchel::shouldReturnToIdleWhenCancelled()
 {
-    open(write("run.ddb", threePieceRecording()));
+    const QString path = write("run.ddb", threePieceRecording());
+    open(path);
     QVERIFY(isLoaded());
     cancelOpen();
     QVERIFY(!isLoaded());
     QCOMPARE(infoTexts(), idleTexts());
+    QCOMPARE(heldOf({ path, dir->path() }), QStringList());
 }
 
 void TestTranchel::shouldReuseOneDialog()
@@ -790,6 +805,7 @@ void TestTranchel::shouldOpenAndSplitThroughTheWindow()
     QCOMPARE(entriesOf(dir->path()),
              QStringList({ "run.ddb", "run_1.ddb", "run_2.ddb", "run_3.ddb" }));
     QCOMPARE(fileContent(path), source);
+    QCOMPARE(heldOf({ path, dir->path() }), QStringList());
 }
 
 void TestTranchel::shouldReportAFailedSplit_data()

@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The tranchel authors
 // SPDX-License-Identifier: MIT
 
-// The recording's file on Windows, held by its handle, with its folder.
-#include "recordingsource.h"
+// The recording's file on Windows, held by its handle and read at given offsets.
+#include "recording.h"
 
 #include "systemio.h"
 
@@ -12,16 +12,6 @@
 
 namespace {
 
-HANDLE handleOf(qintptr value)
-{
-    return reinterpret_cast<HANDLE>(value);
-}
-
-qintptr valueOf(HANDLE handle)
-{
-    return reinterpret_cast<qintptr>(handle);
-}
-
 const wchar_t *native(const QString &path)
 {
     return reinterpret_cast<const wchar_t *>(path.utf16());
@@ -29,60 +19,77 @@ const wchar_t *native(const QString &path)
 
 } // namespace
 
-namespace System {
+namespace Ddb {
 
-RecordingSource::Opened RecordingSource::open(const QString &path)
+struct Recording::Private
 {
-    close();
-    const PathParts parts = splitPath(path);
-    RecordingFolder held;
+    ~Private()
+    {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+
+    HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+Recording::Recording()
+    : d(std::make_unique<Private>())
+{ }
+Recording::~Recording() = default;
+Recording::Recording(Recording &&other) noexcept = default;
+Recording &Recording::operator=(Recording &&other) noexcept = default;
+
+bool Recording::openFile(const QString &path, Opened *refusal)
+{
+    const System::PathParts parts = System::splitPath(path);
+    System::RecordingFolder held;
     held.open(parts.folder);
     const QString nativePath = QDir::toNativeSeparators(path);
     const HANDLE file = CreateFileW(native(nativePath), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     BY_HANDLE_FILE_INFORMATION information {};
-    Opened result = Opened::Yes;
+    *refusal = Opened::Yes;
     if (file == INVALID_HANDLE_VALUE) {
         // A folder opens only with backup semantics; it is no recording all the same.
         const DWORD attributes = GetFileAttributesW(native(nativePath));
-        result = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        *refusal = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
                 ? Opened::NotARegularFile
-                : Opened::Failed;
+                : Opened::CannotOpen;
     } else if (!GetFileInformationByHandle(file, &information)) {
-        result = Opened::Failed;
+        *refusal = Opened::CannotOpen;
     } else if (GetFileType(file) != FILE_TYPE_DISK
                || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        result = Opened::NotARegularFile;
+        *refusal = Opened::NotARegularFile;
     }
-    if (result != Opened::Yes) {
+    if (*refusal != Opened::Yes) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-        return result;
+        return false;
     }
+    d->file = file;
     m_fileName = parts.name;
-    m_file = valueOf(file);
     m_folder = std::move(held);
     m_size = qint64(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
     m_identity = { information.dwVolumeSerialNumber,
                    quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow };
-    return Opened::Yes;
+    return true;
 }
 
-bool RecordingSource::read(char *data, qint64 size)
+void Recording::closeFile()
 {
-    return readFully(m_file, 0, data, size);
+    d = std::make_unique<Private>();
 }
 
-// Windows keeps no second copy worth dropping: its cache is given back under pressure.
-void RecordingSource::releaseCachedPages()
-{ }
-
-void RecordingSource::close()
+bool Recording::read(qint64 offset, char *data, qint64 length) const
 {
-    if (m_file != -1)
-        CloseHandle(handleOf(m_file));
-    forget();
+    return System::readFully(reinterpret_cast<qintptr>(d->file), offset, data, length);
 }
 
-} // namespace System
+qint64 Recording::sizeNow() const
+{
+    LARGE_INTEGER size {};
+    return GetFileSizeEx(d->file, &size) ? qint64(size.QuadPart) : -1;
+}
+
+} // namespace Ddb
