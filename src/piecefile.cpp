@@ -9,6 +9,8 @@
 #include "ioslice.h"
 #include "piecesteps.h"
 
+#include <optional>
+
 namespace {
 
 using Ddb::PieceFailure;
@@ -17,7 +19,7 @@ using System::NameEntry;
 
 PieceOutcome failed(PieceFailure failure, const System::Error &error = System::Error())
 {
-    return { failure, error, {}, {} };
+    return { failure, error, {}, {}, false };
 }
 
 PieceOutcome notWritten(const System::Error &error)
@@ -135,6 +137,30 @@ PieceOutcome replaceEarlierPiece(System::PieceFile &file, const Ddb::Recording &
     return error ? notWritten(error) : PieceOutcome();
 }
 
+// An earlier piece that holds this piece's bytes is kept as it is, flushed, once the last check
+// finds it unchanged since it was compared, and what it was compared with, the recording,
+// unchanged too. Nothing where its header differs: it is another piece, to be replaced.
+std::optional<PieceOutcome> keepIfSame(const Ddb::Recording &recording,
+                                       const Ddb::PieceBytes &piece, const NameEntry &found,
+                                       const Ddb::EarlierPieces &earlier)
+{
+    const System::FileReader reader(recording.folder(), piece.name);
+    QByteArray header(piece.header.size(), Qt::Uninitialized);
+    if (reader.error() || reader.identity() != found.identity
+        || !reader.read(0, header.data(), header.size()) || header != piece.header)
+        return std::nullopt;
+    PieceOutcome kept = checkAgain(recording, piece.name, found, false, piece.number, earlier);
+    if (kept.failure == PieceFailure::None && !recording.unchanged())
+        kept = failed(PieceFailure::RecordingChanged);
+    if (kept.failure == PieceFailure::None) {
+        if (const System::Error error = reader.flush())
+            return notWritten(error);
+        kept.identity = found.identity;
+        kept.kept = true;
+    }
+    return kept;
+}
+
 // Why the recording's frames could not be read: cut short since it was opened, or not read.
 PieceOutcome unreadRecording(const Ddb::Recording &recording, qint64 end)
 {
@@ -181,6 +207,11 @@ PieceOutcome writePieceFile(const Recording &recording, const PieceBytes &piece,
         return unreadRecording(recording, end);
     if (outcome.failure != PieceFailure::None)
         return outcome;
+    if (found.kind == NameEntry::Kind::RegularFile
+        && found.size == Ddb::HeaderSize + piece.length) {
+        if (const std::optional<PieceOutcome> kept = keepIfSame(recording, piece, found, earlier))
+            return *kept;
+    }
     System::PieceFile file(recording.folder(), piece.name);
     bool unread = false;
     error = writeWhole(file, piece, recording, slice, &unread);
@@ -188,6 +219,9 @@ PieceOutcome writePieceFile(const Recording &recording, const PieceBytes &piece,
         outcome = unreadRecording(recording, end);
     else if (error)
         outcome = notWritten(error);
+    // What is put in place is what the window showed, read from a file no one changed.
+    else if (!recording.unchanged())
+        outcome = failed(PieceFailure::RecordingChanged);
     else if (found.kind == NameEntry::Kind::Nothing)
         outcome = (error = file.nameWithoutReplacing()) ? notWritten(error) : PieceOutcome();
     else

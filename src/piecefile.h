@@ -31,6 +31,7 @@ enum class PieceFailure {
     ReplacedAfterWriting, // written, but another file stood under its name when the split ended
     RecordingUnreadable, // the recording could not be read; the split stops there
     RecordingShortened, // the recording is shorter than when it was opened; the split stops
+    RecordingChanged, // the recording changed while its frames were read; the split stops
     SplitStopped, // not written: the split stopped at a piece before it
 };
 
@@ -40,6 +41,7 @@ struct PieceOutcome
     System::Error error; // the step that failed, for NotWritten and Unreadable
     System::LeftFile leftover; // a temporary file that was kept or could not be removed
     System::FileIdentity identity; // the file written, where the system tells
+    bool kept = false; // the earlier piece there held these very bytes and was kept as it is
 };
 
 // One piece's name in the recording's folder, its number, its header and where its frames

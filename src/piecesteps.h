@@ -85,6 +85,9 @@ public:
     FileIdentity identity() const { return m_identity; }
     qint64 size() const { return m_size; }
     bool read(qint64 offset, char *data, qint64 length) const;
+    // Makes what the file holds last, as a piece written now would; costs nothing where it
+    // is already on the disk. Nothing where the system goes by path.
+    Error flush() const;
 
 private:
     struct Private;

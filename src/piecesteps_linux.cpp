@@ -169,6 +169,11 @@ bool FileReader::read(qint64 offset, char *data, qint64 length) const
     return readFully(d->descriptor, offset, data, length);
 }
 
+Error FileReader::flush() const
+{
+    return fdatasync(d->descriptor) == 0 ? Error() : lastError();
+}
+
 struct PieceFile::Private
 {
     // Creates the file under a fresh unguessable name, retried while names are taken.

@@ -149,12 +149,14 @@ QStringList namesIn(const RecordingFolder &folder)
 struct FileReader::Private
 {
     Handle file;
+    QString path;
 };
 
 FileReader::FileReader(const RecordingFolder &folder, const QString &name)
     : d(std::make_unique<Private>())
 {
-    d->file.reset(openAsItIs(pathIn(folder, name), GENERIC_READ));
+    d->path = pathIn(folder, name);
+    d->file.reset(openAsItIs(d->path, GENERIC_READ));
     BY_HANDLE_FILE_INFORMATION information {};
     if (!d->file.isValid() || !GetFileInformationByHandle(d->file.get(), &information)) {
         m_error = lastError();
@@ -169,6 +171,13 @@ FileReader::~FileReader() = default;
 bool FileReader::read(qint64 offset, char *data, qint64 length) const
 {
     return readFully(reinterpret_cast<qintptr>(d->file.get()), offset, data, length);
+}
+
+// Only a handle that may write can flush.
+Error FileReader::flush() const
+{
+    const Handle writable(openAsItIs(d->path, GENERIC_WRITE));
+    return writable.isValid() && FlushFileBuffers(writable.get()) ? Error() : lastError();
 }
 
 struct PieceFile::Private

@@ -72,7 +72,7 @@ Ddb::FailedPiece failed(const Ddb::Piece &piece, const Ddb::PieceOutcome &outcom
 
 Ddb::FailedPiece failed(const Ddb::Piece &piece, Ddb::PieceFailure failure)
 {
-    return failed(piece, { failure, System::Error(), {}, {} });
+    return failed(piece, { failure, System::Error(), {}, {}, false });
 }
 
 // The numbers above `last` that name a piece of `fileName` among `names`, in order.
@@ -223,6 +223,9 @@ Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, 
     outcome.buffersShort = !buffers.allocate();
     if (outcome.buffersShort)
         return outcome;
+    outcome.changedBeforeSplit = !recording.unchanged();
+    if (outcome.changedBeforeSplit)
+        return outcome;
     const System::PieceWritingScope writing;
     const EarlierPieces earlier(recording, plan, buffers);
     QVector<PlacedPiece> placed;
@@ -248,6 +251,7 @@ Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, 
         const PieceOutcome written = writePieceFile(recording, bytes, earlier, buffers.recording);
         if (written.failure == PieceFailure::None) {
             ++outcome.written;
+            outcome.kept += written.kept ? 1 : 0;
             placed.append({ piece, written.identity });
             if (!piece.isWhole())
                 outcome.failures.append(failed(piece, PieceFailure::FewerFrames));
@@ -256,7 +260,8 @@ Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, 
             outcome.failures.append(failed(piece, written));
         // What follows a piece the recording could not give is not written either.
         stopped = written.failure == PieceFailure::RecordingUnreadable
-                || written.failure == PieceFailure::RecordingShortened;
+                || written.failure == PieceFailure::RecordingShortened
+                || written.failure == PieceFailure::RecordingChanged;
     }
     if (outcome.written > 0)
         outcome.folderSyncError = recording.folder().sync();

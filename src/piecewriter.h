@@ -33,11 +33,13 @@ struct StrandedFile
 struct SplitOutcome
 {
     quint32 written = 0;
+    quint32 kept = 0; // of those written: earlier pieces that held the same bytes, kept as they are
     // Pieces not written, written with fewer frames than planned, or that left a temporary
     // file behind, in piece order.
     QVector<FailedPiece> failures;
     System::Error folderError; // the recording's folder could not be held: nothing written
     bool buffersShort = false; // the split's buffers could not be had: nothing written
+    bool changedBeforeSplit = false; // the recording changed after it was opened: nothing written
     // HeldElsewhere: another split was writing into the folder, nothing written; NotLockable:
     // written without a lock, which the folder's file system cannot take.
     System::RecordingFolder::Lock lock = System::RecordingFolder::Lock::Held;
@@ -53,7 +55,7 @@ struct SplitOutcome
 
     bool succeeded() const
     {
-        return failures.isEmpty() && !folderError && !buffersShort
+        return failures.isEmpty() && !folderError && !buffersShort && !changedBeforeSplit
                 && lock != System::RecordingFolder::Lock::HeldElsewhere && memoryShort == 0
                 && !folderSyncError;
     }

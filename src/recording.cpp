@@ -49,9 +49,21 @@ void Recording::close()
     m_fileName.clear();
     m_folder.close();
     m_size = -1;
+    m_opened = State();
     m_identity = System::FileIdentity();
     m_headerBytes.clear();
     m_header = Header();
+}
+
+bool Recording::unchanged() const
+{
+    const State now = stateNow();
+    if (now.written || now.size != m_opened.size || now.modified != m_opened.modified
+        || now.changed != m_opened.changed)
+        return false;
+    // A read that fails tells nothing of a change; the reading of the frames reports it.
+    QByteArray again(m_headerBytes.size(), Qt::Uninitialized);
+    return !read(0, again.data(), again.size()) || again == m_headerBytes;
 }
 
 bool Recording::isOpen() const

@@ -70,18 +70,33 @@ public:
     // The file's size now, to tell a file cut short from one that could not be read; -1
     // where it cannot be told.
     qint64 sizeNow() const;
+    // Whether the file is still what was opened: the same size and times, its first 512 bytes
+    // read again the same (where they can be read), and on Linux no write seen since it was
+    // opened.
+    bool unchanged() const;
 
 private:
-    // Opens the file and its folder, and learns its size and identity: false, with the
+    // What can be told of the file without reading it; times in the system's own units.
+    struct State
+    {
+        qint64 size = -1;
+        qint64 modified = 0;
+        qint64 changed = 0;
+        bool written = false; // a write to it was seen, whatever the times say
+    };
+
+    // Opens the file and its folder, and learns its identity and state: false, with the
     // reason, where it is no regular file or cannot be opened.
     bool openFile(const QString &path, Opened *refusal);
     void closeFile();
+    State stateNow() const;
 
     struct Private; // each system's handle of the file
     std::unique_ptr<Private> d;
     QString m_fileName;
     System::RecordingFolder m_folder;
     qint64 m_size = -1;
+    State m_opened;
     System::FileIdentity m_identity;
     QByteArray m_headerBytes;
     Header m_header;

@@ -10,21 +10,55 @@
 
 #include <QFile>
 
+#include <utility>
+
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace Ddb {
 
+namespace {
+
+qint64 nanoseconds(const timespec &time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+} // namespace
+
 struct Recording::Private
 {
     ~Private()
     {
+        if (watch >= 0)
+            ::close(watch);
         if (descriptor >= 0)
             ::close(descriptor);
     }
 
+    // Any write to the file from now on, by any program, whatever it does to the times. The
+    // file is named through its descriptor, so that the watch is on the file that was opened.
+    void watchWrites()
+    {
+        watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(descriptor);
+        if (watch >= 0 && inotify_add_watch(watch, self.constData(), IN_MODIFY) < 0)
+            ::close(std::exchange(watch, -1));
+    }
+
+    bool writeSeen() const
+    {
+        char events[4096];
+        if (!written && watch >= 0)
+            written = ::read(watch, events, sizeof events) > 0;
+        return written;
+    }
+
     int descriptor = -1;
+    int watch = -1;
+    mutable bool written = false;
 };
 
 Recording::Recording()
@@ -55,9 +89,11 @@ bool Recording::openFile(const QString &path, Opened *refusal)
         return false;
     }
     d->descriptor = file;
+    d->watchWrites();
     m_fileName = parts.name;
     m_folder = std::move(held);
     m_size = status.st_size;
+    m_opened = { status.st_size, nanoseconds(status.st_mtim), nanoseconds(status.st_ctim), false };
     m_identity = { quint64(status.st_dev), quint64(status.st_ino) };
     return true;
 }
@@ -70,6 +106,16 @@ void Recording::closeFile()
 bool Recording::read(qint64 offset, char *data, qint64 length) const
 {
     return System::readFully(d->descriptor, offset, data, length);
+}
+
+Recording::State Recording::stateNow() const
+{
+    struct stat status
+    { };
+    if (fstat(d->descriptor, &status) != 0)
+        return {};
+    return { status.st_size, nanoseconds(status.st_mtim), nanoseconds(status.st_ctim),
+             d->writeSeen() };
 }
 
 qint64 Recording::sizeNow() const

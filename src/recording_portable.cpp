@@ -6,6 +6,7 @@
 // is not noticed.
 #include "recording.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -59,6 +60,7 @@ bool Recording::openFile(const QString &path, Opened *refusal)
     m_fileName = parts.name;
     m_folder.open(parts.folder);
     m_size = d->file.size();
+    m_opened = stateNow();
     m_identity = identityOf(path);
     return true;
 }
@@ -79,6 +81,14 @@ bool Recording::read(qint64 offset, char *data, qint64 length) const
         done += got;
     }
     return true;
+}
+
+// By the file's name, which is all the toolkit can ask.
+Recording::State Recording::stateNow() const
+{
+    const QFileInfo info(d->file.fileName());
+    return { info.size(), info.lastModified().toMSecsSinceEpoch(),
+             info.metadataChangeTime().toMSecsSinceEpoch(), false };
 }
 
 qint64 Recording::sizeNow() const

@@ -1,7 +1,9 @@
 // SPDX-FileCopyrightText: 2026 The tranchel authors
 // SPDX-License-Identifier: MIT
 
-// The recording's file on Windows, held by its handle and read at given offsets.
+// The recording's file on Windows, held by its handle and read at given offsets. It is opened
+// without write sharing: no program can write it while it is held, and one that still has it
+// open for writing keeps it from being opened.
 #include "recording.h"
 
 #include "systemio.h"
@@ -45,9 +47,9 @@ bool Recording::openFile(const QString &path, Opened *refusal)
     System::RecordingFolder held;
     held.open(parts.folder);
     const QString nativePath = QDir::toNativeSeparators(path);
-    const HANDLE file = CreateFileW(native(nativePath), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file
+            = CreateFileW(native(nativePath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     BY_HANDLE_FILE_INFORMATION information {};
     *refusal = Opened::Yes;
     if (file == INVALID_HANDLE_VALUE) {
@@ -71,6 +73,7 @@ bool Recording::openFile(const QString &path, Opened *refusal)
     m_fileName = parts.name;
     m_folder = std::move(held);
     m_size = qint64(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
+    m_opened = stateNow();
     m_identity = { information.dwVolumeSerialNumber,
                    quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow };
     return true;
@@ -84,6 +87,17 @@ void Recording::closeFile()
 bool Recording::read(qint64 offset, char *data, qint64 length) const
 {
     return System::readFully(reinterpret_cast<qintptr>(d->file), offset, data, length);
+}
+
+Recording::State Recording::stateNow() const
+{
+    BY_HANDLE_FILE_INFORMATION information {};
+    FILE_BASIC_INFO basic {};
+    if (!GetFileInformationByHandle(d->file, &information)
+        || !GetFileInformationByHandleEx(d->file, FileBasicInfo, &basic, sizeof basic))
+        return {};
+    return { qint64(information.nFileSizeHigh) << 32 | information.nFileSizeLow,
+             basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart, false };
 }
 
 qint64 Recording::sizeNow() const

@@ -180,6 +180,10 @@ QString reason(const Ddb::FailedPiece &failed, qint64 bytes)
     case PieceFailure::RecordingShortened:
         text = QStringLiteral("not written: the recording is shorter than when it was opened");
         break;
+    case PieceFailure::RecordingChanged:
+        text = QStringLiteral("not written: the recording changed while it was being split: open "
+                              "it again, then split again");
+        break;
     case PieceFailure::SplitStopped:
         text = QStringLiteral("not written: the split stopped at the change above");
         break;
@@ -272,12 +276,15 @@ QStringList refusals(const Ddb::SplitOutcome &outcome)
     if (outcome.lock == System::RecordingFolder::Lock::HeldElsewhere)
         lines << QStringLiteral("Refused: another split is writing into this folder: wait until "
                                 "it ends, then split again");
-    if (outcome.buffersShort)
-        lines << QStringLiteral("Refused: not enough memory for the split's buffers");
     if (outcome.memoryShort > 0)
         lines << QStringLiteral("Refused: this folder is held in memory, and its pieces would "
                                 "need %1 MiB more than is free")
                          .arg(mebibytes(outcome.memoryShort));
+    if (outcome.buffersShort)
+        lines << QStringLiteral("Refused: not enough memory for the split's buffers");
+    if (outcome.changedBeforeSplit)
+        lines << QStringLiteral("Refused: the recording changed after it was opened: open it "
+                                "again, then split again");
     return lines;
 }
 
@@ -304,10 +311,13 @@ QStringList written(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome
     QString where = QStringLiteral("In %1").arg(shortened(visible(folder), LongestName));
     if (folderRemoved)
         where += QStringLiteral(", which was removed meanwhile");
-    return { count == 0 ? line : fitted([&](int most) {
-                 return line + QStringLiteral(": ") + names.ranges(numbers, most);
-             }),
-             where };
+    QStringList lines { count == 0 ? line : fitted([&](int most) {
+        return line + QStringLiteral(": ") + names.ranges(numbers, most);
+    }) };
+    if (outcome.kept > 0)
+        lines << QStringLiteral("%1 of them were already there, byte for byte, and were kept")
+                         .arg(outcome.kept);
+    return lines << where;
 }
 
 // What a temporary file this split kept holds, where that is more than a piece of its own.

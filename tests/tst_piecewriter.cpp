@@ -35,9 +35,10 @@ namespace {
 // another" when someone else's; "stale 5" for an earlier piece the split left.
 QString reasonOf(const Ddb::PieceOutcome &outcome)
 {
-    const char *const reasons[] = { "written",   "irregular",  "link",   "recording", "protected",
-                                    "different", "unreadable", "disk",   "none",      "fewer",
-                                    "late",      "replaced",   "unread", "shortened", "stopped" };
+    const char *const reasons[]
+            = { "written",    "irregular", "link",    "recording", "protected", "different",
+                "unreadable", "disk",      "none",    "fewer",     "late",      "replaced",
+                "unread",     "shortened", "altered", "stopped" };
     if (outcome.error.cause == System::Cause::ChangedMeanwhile)
         return "changed";
     if (outcome.error.cause == System::Cause::MovedAway)
@@ -60,6 +61,10 @@ QString describe(const Ddb::SplitOutcome &outcome)
         failures << "folder busy";
     if (outcome.memoryShort > 0)
         failures << "short of memory";
+    if (outcome.buffersShort)
+        failures << "no buffers";
+    if (outcome.changedBeforeSplit)
+        failures << "changed before";
     for (const Ddb::FailedPiece &failed : outcome.failures)
         failures << QString::number(failed.number) + ' ' + reasonOf(failed.outcome)
                         + leftOf(failed.outcome.leftover);
@@ -67,6 +72,8 @@ QString describe(const Ddb::SplitOutcome &outcome)
         failures << "folder not synced";
     for (const quint32 number : outcome.stalePieces)
         failures << QString("stale %1").arg(number);
+    if (outcome.kept > 0)
+        failures << QString("kept %1").arg(outcome.kept);
     return failures.join(", ");
 }
 
@@ -347,6 +354,7 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording_data()
     row("pieces of an earlier split into two minutes", three,
         { "0:240:2024-05-06 10:02:00", "240:60:2024-05-06 10:02:30" }, "");
     row("an earlier piece of any length", three, { "", "", "60:30:2024-05-06 10:00:45" }, "");
+    row("the same pieces, kept as they are", three, threePieces(), "kept 3");
     row("an earlier piece cut short by the recording's end",
         withField(makeRecording(3, 2, 150, "2024-05-06 10:00:00"), 66, 300, 4),
         { "0:150:2024-05-06 10:01:15" }, "2 fewer, 3 none",
@@ -366,7 +374,7 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording_data()
     row("arbitrary bytes", three, { "", "bytes" }, "2 different");
     row("the recording's header counting no samples", three, { "", "header" }, "2 different");
     row("an earlier piece only its group may write, as root", three,
-        { "", "0460:120:120:2024-05-06 10:02:00" }, "");
+        { "", "0460:60:60:2024-05-06 10:01:00" }, "");
     // Earlier pieces the split leaves: above its last while names are taken, and its own.
     row("an earlier piece above the last", three, { "", "", "", "225:75:2024-05-06 10:02:30" },
         "stale 4");
@@ -415,6 +423,19 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
 #if defined(Q_OS_UNIX)
     const mode_t umaskNow = umask(022);
     umask(umaskNow);
+    // Which file is there, and when it last changed: a kept piece keeps all three.
+    const auto fingerprint = [](const QString &name) {
+        const struct stat status = statusOf(name);
+        return QString("%1 %2.%3 %4.%5")
+                .arg(status.st_ino)
+                .arg(status.st_mtim.tv_sec)
+                .arg(status.st_mtim.tv_nsec)
+                .arg(status.st_ctim.tv_sec)
+                .arg(status.st_ctim.tv_nsec);
+    };
+    QHash<QString, QString> fingerprints;
+    for (const QString &name : before.keys())
+        fingerprints.insert(name, fingerprint(name));
 #endif
 
     QCOMPARE(describe(splitFile(sourcePath, 1)), failures);
@@ -430,6 +451,8 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
 #if defined(Q_OS_UNIX)
         QCOMPARE(modeOf(name),
                  before.contains(name) ? mode_t(plantedMode) : mode_t(0666 & ~umaskNow));
+        if (failures.contains("kept"))
+            QCOMPARE(fingerprint(name), fingerprints.value(name));
 #endif
     }
 }
@@ -560,8 +583,9 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
     const QString path = work + "/run.ddb";
     const QString second = work + "/run_2.ddb";
     QVERIFY(writeContent(path, source));
-    // An earlier piece by content.
-    QVERIFY(writeContent(second, expectedPiece(source, threePieces().at(1), 3)));
+    // An earlier piece by content, of a split into half minutes.
+    const QByteArray earlier = planted(source, "60:60:2024-05-06 10:01:00");
+    QVERIFY(writeContent(second, earlier));
     QCOMPARE(chown(QFile::encodeName(second).constData(), other, group), 0);
     QCOMPARE(chmod(QFile::encodeName(second).constData(), mode_t(pieceMode)), 0);
     QCOMPARE(chmod(QFile::encodeName(dir->path()).constData(), 0711), 0);
@@ -579,7 +603,8 @@ void TestPieceWriter::shouldRespectWhatThisUserMayNotDo()
         return said;
     });
     QCOMPARE(said, failures);
-    QCOMPARE(fileContent(second), expectedPiece(source, threePieces().at(1), 3));
+    QCOMPARE(fileContent(second),
+             failures.isEmpty() ? expectedPiece(source, threePieces().at(1), 3) : earlier);
     QCOMPARE(entriesOf(work).filter("run_").size(), failures == "no folder" ? 1 : 3);
     QCOMPARE(statusOf(second).st_gid, group);
     QCOMPARE(modeOf(second), mode_t(pieceMode));
@@ -748,6 +773,9 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks_data()
     QTest::newRow("an earlier piece grown, its time put back, as the piece is swapped in")
             << QString() << QByteArray("renameat2") << 1 << "grow earlier"
             << "2 changed";
+    QTest::newRow("the recording changed during the split")
+            << QString() << QByteArray("openat/unnamed") << 2 << "rewrite recording"
+            << "2 altered, 3 stopped";
     QTest::newRow("the recording cut short during the split")
             << QString() << QByteArray("openat/unnamed") << 2 << "truncate recording"
             << "2 shortened, 3 stopped";
@@ -823,6 +851,10 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
             file.close();
             const timespec times[] = { status.st_atim, status.st_mtim };
             QCOMPARE(utimensat(AT_FDCWD, secondName.constData(), times, 0), 0);
+        } else if (change == "rewrite recording") {
+            QFile recording(work + "/run.ddb");
+            QVERIFY(recording.open(QIODevice::ReadWrite) && recording.seek(3000)
+                    && recording.write("x", 1) == 1);
         } else if (change == "truncate recording") {
             QVERIFY(QFile::resize(work + "/run.ddb", 512 + 150 * 12));
         } else if (change == "fail reading earlier") {
@@ -858,6 +890,8 @@ void TestPieceWriter::shouldKeepToItsFolderAndItsChecks()
     injection.disable({ fault });
 
     QCOMPARE(describe(outcome), failures);
+    if (change.endsWith("recording"))
+        QVERIFY(!QFileInfo::exists(work + "/run_2.ddb"));
     const QString folder = change == "swap folder" ? moved : work;
     QCOMPARE(entriesOf(dir->filePath("other")), QStringList());
     // What a hook planted there, or what the split kept: someone's file, never removed.
@@ -911,8 +945,8 @@ void TestPieceWriter::shouldRemoveItsTemporaryFileWhenEnded()
     const QByteArray source = threePieceRecording();
     QVERIFY(writeContent(sourcePath, source));
     const QString first = dir->filePath("run_1.ddb");
-    if (swapped)
-        QVERIFY(writeContent(first, expectedPiece(source, threePieces().at(0), 3)));
+    if (swapped) // the first piece of a split into two minutes
+        QVERIFY(writeContent(first, planted(source, "0:240:2024-05-06 10:02:00")));
     // Ended while its named temporary file is complete but not renamed; or after the swap
     // that put it in place of an earlier piece, found changed, before the swap back.
     const QString ended = inChild([&] {
@@ -1009,7 +1043,7 @@ void TestPieceWriter::shouldCountPiecesInAFolderOfMemory_data()
     // stands beside the one it replaces until the rename.
     QTest::newRow("room for every piece") << "" << qint64(3 * 512 + 3600) << "";
     QTest::newRow("a byte short") << "" << qint64(3 * 512 + 3599) << "short of memory";
-    QTest::newRow("a split again over its pieces") << "pieces" << qint64(1952) << "";
+    QTest::newRow("a split again over its pieces") << "pieces" << qint64(1952) << "kept 3";
     QTest::newRow("a split again, a byte short of the largest piece")
             << "pieces" << qint64(1951) << "short of memory";
     QTest::newRow("earlier pieces other names lead to free nothing")

@@ -313,6 +313,10 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
         { PieceFailure::FewerFrames, Cause::None },
         { PieceFailure::StampTooLate, Cause::None },
         { PieceFailure::ReplacedAfterWriting, Cause::None },
+        { PieceFailure::RecordingUnreadable, Cause::InputOutput },
+        { PieceFailure::RecordingShortened, Cause::None },
+        { PieceFailure::RecordingChanged, Cause::None },
+        { PieceFailure::SplitStopped, Cause::None },
     };
     quint32 number = 0;
     for (const auto &[failure, cause] : each)
@@ -320,7 +324,7 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     QTest::newRow("each refusal of what stands under a name")
             << run << folder << refusals
             << QStringList {
-                   "21 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb and 18 more",
+                   "17 of 30 pieces written: run_1.ddb, run_3.ddb, run_5.ddb and 14 more",
                    "In /d<b>&amp;",
                    "run_2.ddb: a folder or special file has this name: rename or move it, then "
                    "split again",
@@ -338,7 +342,13 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    "run_16.ddb holds 30 of 60 frames: the recording ends there",
                    "run_18.ddb: not written: its time stamp would be after the year 67535",
                    "run_20.ddb: not written: another program replaced it after it was written: "
-                   "split again when nothing else writes into this folder"
+                   "split again when nothing else writes into this folder",
+                   "run_22.ddb: not written: the recording could not be read (the disk failed to "
+                   "read)",
+                   "run_24.ddb: not written: the recording is shorter than when it was opened",
+                   "run_26.ddb: not written: the recording changed while it was being split: open "
+                   "it again, then split again",
+                   "run_28.ddb: not written: the split stopped at the change above"
                };
     Ddb::SplitOutcome causes;
     number = 0;
@@ -411,6 +421,8 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
     refused.folderError = { System::Cause::Permission, "Permission denied" };
     refused.lock = System::RecordingFolder::Lock::HeldElsewhere;
     refused.memoryShort = 3 << 20;
+    refused.buffersShort = true;
+    refused.changedBeforeSplit = true;
     QTest::newRow("refusals, which write nothing")
             << run << folder << refused
             << QStringList { "Refused: the recording's folder could not be opened (Permission "
@@ -418,7 +430,10 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                              "Refused: another split is writing into this folder: wait until it "
                              "ends, then split again",
                              "Refused: this folder is held in memory, and its pieces would need "
-                             "3 MiB more than is free" };
+                             "3 MiB more than is free",
+                             "Refused: not enough memory for the split's buffers",
+                             "Refused: the recording changed after it was opened: open it again, "
+                             "then split again" };
     Ddb::SplitOutcome unsynced;
     unsynced.folderSyncError = inputOutput;
     unsynced.lock = System::RecordingFolder::Lock::NotLockable;
@@ -513,10 +528,12 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
             << longName << "/" + QString(199, 'f') << everyOther << everyOtherLines;
     Ddb::SplitOutcome done;
     done.stalePieces = { 35 };
-    QTest::newRow("a completed split, and one piece left")
+    done.kept = 28;
+    QTest::newRow("a completed split, pieces kept, and one piece left")
             << run << folder << done
-            << QStringList { "30 pieces written: run_1.ddb to run_30.ddb", "In /d<b>&amp;",
-                             "Left from an earlier split: run_35.ddb" };
+            << QStringList { "30 pieces written: run_1.ddb to run_30.ddb",
+                             "28 of them were already there, byte for byte, and were kept",
+                             "In /d<b>&amp;", "Left from an earlier split: run_35.ddb" };
 }
 
 void TestTranchel::shouldPhraseWhatASplitDid()
@@ -604,7 +621,10 @@ void TestTranchel::shouldSayWhatASplitWrote()
     if ((change == "renamed" || change == "removed") && System::goesByPath())
         QSKIP("the portable steps hold no folder: they follow its path");
     const QByteArray source = threePieceRecording();
-    const QString path = write(folder + "/run.ddb", source);
+    QString path = write(folder + "/run.ddb", source);
+    // Opened through a link, so that the folder can go without touching the recording.
+    if (change == "removed")
+        QVERIFY(QFile::remove(path) && QFile::link(write("elsewhere/run.ddb", source), path));
     for (int i = 0; i < earlier.size(); ++i)
         write(folder + QString("/run_%1.ddb").arg(i + 1), expectedPiece(source, earlier.at(i), 3));
     open(path);
@@ -836,6 +856,14 @@ void TestTranchel::shouldReportAFailedSplit_data()
             << base << "locked" << splitDebug << sourceOnly
             << "Refused: another split is writing into this folder: wait until it ends, then split "
                "again";
+    // Written after it was opened, as another program would, which no program can do on
+    // Windows while the window holds it.
+    const QString changed = "Refused: the recording changed after it was opened: open it again, "
+                            "then split again";
+    QTest::newRow("its frames rewritten after opening, a second later")
+            << base << "rewrite 600 later" << splitDebug << sourceOnly << changed;
+    QTest::newRow("its header rewritten after opening, its times put back")
+            << base << "rewrite 100 same times" << splitDebug << sourceOnly << changed;
 #endif
     QTest::newRow("a folder flush that fails after a single piece")
             << makeRecording(3, 2, 90, "2024-05-06 10:00:00") << "fiu:posix/io/sync/fsync:EIO"
@@ -866,6 +894,18 @@ void TestTranchel::shouldReportAFailedSplit()
     QVERIFY(other >= 0);
     if (setup == "locked")
         QCOMPARE(flock(other, LOCK_EX | LOCK_NB), 0);
+    if (setup.startsWith("rewrite ")) {
+        struct stat before
+        { };
+        QCOMPARE(stat(QFile::encodeName(path).constData(), &before), 0);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(setup.section(' ', 1, 1).toInt())
+                && file.write("\xff", 1) == 1);
+        file.close();
+        timespec times[] = { before.st_atim, before.st_mtim };
+        times[1].tv_sec += setup.endsWith("later") ? 1 : 0;
+        QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    }
 #endif
     child<QSpinBox>("minutesSpin")->setValue(1);
     debugLines().clear();
