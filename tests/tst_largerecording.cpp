@@ -20,6 +20,10 @@
 
 #if defined(Q_OS_UNIX)
 #include <sys/resource.h>
+#elif defined(Q_OS_WIN)
+#include <windows.h>
+
+#include <psapi.h>
 #endif
 
 namespace {
@@ -82,13 +86,19 @@ bool sameBytes(QFile &a, qint64 fromA, QFile &b, qint64 fromB, qint64 length)
     return true;
 }
 
-// For the log; -1 where the system does not tell.
+// For the log: the peak resident set (Linux) or working set (Windows); -1 where the system
+// does not tell.
 qint64 peakResidentMiB()
 {
 #if defined(Q_OS_UNIX)
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
+#elif defined(Q_OS_WIN)
+    PROCESS_MEMORY_COUNTERS counters {};
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)
+            ? qint64(counters.PeakWorkingSetSize >> 20)
+            : -1;
 #else
     return -1;
 #endif

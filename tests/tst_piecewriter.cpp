@@ -995,9 +995,8 @@ void TestPieceWriter::shouldRestoreTheSignalActions()
 #endif
 }
 
-// Another process splits into the folder; meanwhile the recording is copied in again, as a
-// new file under the same name, and its split is refused. Once that split is done, the other
-// process can split there again.
+// Another process splits into the folder; meanwhile the split of another recording in the
+// same folder is refused. Once that split is done, the other process can split there again.
 void TestPieceWriter::shouldWriteIntoOneFolderAtATime()
 {
     QVERIFY(writeContent(sourcePath, threePieceRecording()));
@@ -1010,11 +1009,12 @@ void TestPieceWriter::shouldWriteIntoOneFolderAtATime()
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(sourcePath + ".held"), 30000);
     };
     holdElsewhere();
-    QVERIFY(QFile::remove(sourcePath) && writeContent(sourcePath, threePieceRecording()));
-    Ddb::Recording copy = load(sourcePath);
+    const QString otherPath = dir->filePath("other.ddb");
+    QVERIFY(writeContent(otherPath, threePieceRecording()));
+    Ddb::Recording copy = load(otherPath);
     QCOMPARE(describe(split(copy, 1)), "folder busy");
     QVERIFY(QFile::remove(sourcePath + ".held") && other.waitForFinished(30000));
-    QCOMPARE(entriesOf(dir->path()), QStringList { "run.ddb" });
+    QCOMPARE(entriesOf(dir->path()), QStringList({ "other.ddb", "run.ddb" }));
     QCOMPARE(describe(split(copy, 1)), "");
     holdElsewhere();
     QVERIFY(QFile::remove(sourcePath + ".held") && other.waitForFinished(30000));
