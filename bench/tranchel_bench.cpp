@@ -46,7 +46,10 @@ qint64 statusKiB(const QByteArray &field)
         return 0;
     const QByteArray status = file.readAll();
     const int start = status.indexOf(field) + field.size();
-    return status.mid(start, status.indexOf('\n', start) - start).trimmed().split(' ')[0].toLongLong();
+    return status.mid(start, status.indexOf('\n', start) - start)
+            .trimmed()
+            .split(' ')[0]
+            .toLongLong();
 }
 
 // The child: open `path` through the window's dialog, split it into 60-minute pieces and
@@ -166,9 +169,7 @@ private:
             out() << "The window's run failed: " << child.readAllStandardOutput() << '\n';
             return {};
         }
-        return QString::fromLatin1(child.readAllStandardOutput())
-                .trimmed()
-                .split(QLatin1Char(' '));
+        return QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
     }
 
     // A first split, then the same again in a fresh window over its pieces.
@@ -213,6 +214,7 @@ private:
         const double split = median(m_splitTool);
         const double splitB = median(m_split);
         const double splitBSync = median(m_splitSync);
+        const double fileMiB = m_recording.fileSize() / 1048576.0;
         const double aboveIdleMiB = median(m_aboveIdleKiB) / 1024;
         out().setRealNumberNotation(QTextStream::FixedNotation);
         out().setRealNumberPrecision(2);

@@ -50,9 +50,10 @@ struct Recording::Private
 
     bool writeSeen() const
     {
-        char events[4096];
-        if (!written && watch >= 0)
+        if (!written && watch >= 0) {
+            char events[4096];
             written = ::read(watch, events, sizeof events) > 0;
+        }
         return written;
     }
 

@@ -102,8 +102,8 @@ Recording::State Recording::stateNow() const
 
 qint64 Recording::sizeNow() const
 {
-    LARGE_INTEGER size {};
-    return GetFileSizeEx(d->file, &size) ? qint64(size.QuadPart) : -1;
+    LARGE_INTEGER now {};
+    return GetFileSizeEx(d->file, &now) ? qint64(now.QuadPart) : -1;
 }
 
 } // namespace Ddb

@@ -434,8 +434,8 @@ void TestPieceWriter::shouldReplaceOnlyEarlierPiecesOfTheRecording()
                 .arg(status.st_ctim.tv_nsec);
     };
     QHash<QString, QString> fingerprints;
-    for (const QString &name : before.keys())
-        fingerprints.insert(name, fingerprint(name));
+    for (auto planted = before.cbegin(); planted != before.cend(); ++planted)
+        fingerprints.insert(planted.key(), fingerprint(planted.key()));
 #endif
 
     QCOMPARE(describe(splitFile(sourcePath, 1)), failures);

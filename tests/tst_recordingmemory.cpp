@@ -82,7 +82,8 @@ void TestRecordingMemory::initTestCase()
 
 void TestRecordingMemory::cleanup()
 {
-    for (const QString &name : entriesOf(dir.path())) {
+    const QStringList names = entriesOf(dir.path());
+    for (const QString &name : names) {
         if (name != "run.ddb")
             QFile::remove(dir.filePath(name));
     }
@@ -96,7 +97,7 @@ void TestRecordingMemory::verifyPieces() const
     QByteArray frames;
     for (const char *name : { "run_1.ddb", "run_2.ddb" }) {
         const QByteArray piece = fileContent(dir.filePath(name));
-        QCOMPARE(piece.left(66), source.left(66));
+        QCOMPARE(piece.left(44), source.left(44)); // all but the stamp and the count
         frames += piece.mid(512);
     }
     QVERIFY(frames == source.mid(512));

@@ -81,7 +81,8 @@ Ddb::FailedPiece failed(quint32 number, Ddb::PieceFailure failure,
 QStringList heldOf(const QStringList &paths)
 {
     QStringList held;
-    for (const QString &entry : entriesOf("/proc/self/fd")) {
+    const QStringList entries = entriesOf("/proc/self/fd");
+    for (const QString &entry : entries) {
         const QString target = QFileInfo("/proc/self/fd/" + entry).symLinkTarget();
         if (paths.contains(target))
             held << target;
