@@ -43,16 +43,16 @@ public:
     void open(const QString &path);
     void close();
 
-    const QString &path() const;
+    const QString &path() const { return m_path; }
     // The system's handle of the folder; -1 where it could not be opened or where the system
     // has no such handle.
     qintptr handle() const;
-    const Error &error() const;
+    const Error &error() const { return m_error; }
     // What the folder's file system is, as seen when it was opened: whether it keeps times
     // fine enough to tell a change (FAT, exFAT and FUSE keep coarse ones, if any), and whether
     // what is written there takes memory (tmpfs, ramfs, an overlay over one).
-    bool keepsFineTimes() const;
-    bool isInMemory() const;
+    bool keepsFineTimes() const { return m_fineTimes; }
+    bool isInMemory() const { return m_inMemory; }
 
     // One split into the folder at a time on this machine, across windows and processes,
     // whichever recording they split; held until unlocked or closed.
@@ -66,8 +66,12 @@ public:
     QString pathNow(bool *removed) const;
 
 private:
-    struct Private;
+    struct Private; // each system's handles
     std::unique_ptr<Private> d;
+    QString m_path;
+    Error m_error;
+    bool m_fineTimes = false;
+    bool m_inMemory = false;
 };
 
 } // namespace System

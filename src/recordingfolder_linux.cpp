@@ -62,11 +62,7 @@ struct RecordingFolder::Private
             ::close(descriptor);
     }
 
-    QString path;
     int descriptor = -1;
-    Error error;
-    bool fineTimes = false;
-    bool inMemory = false;
 };
 
 RecordingFolder::RecordingFolder()
@@ -80,46 +76,25 @@ RecordingFolder &RecordingFolder::operator=(RecordingFolder &&other) noexcept = 
 void RecordingFolder::open(const QString &path)
 {
     close();
-    d->path = path;
+    m_path = path;
     d->descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (d->descriptor < 0) {
-        d->error = lastError();
+        m_error = lastError();
         return;
     }
     const long type = fileSystemOf(d->descriptor);
-    d->fineTimes
-            = type != 0 && type != MSDOS_SUPER_MAGIC && type != ExfatMagic && type != FuseMagic;
-    d->inMemory = keepsInMemory(d->descriptor, type);
+    m_fineTimes = type != 0 && type != MSDOS_SUPER_MAGIC && type != ExfatMagic && type != FuseMagic;
+    m_inMemory = keepsInMemory(d->descriptor, type);
 }
 
 void RecordingFolder::close()
 {
-    d = std::make_unique<Private>();
-}
-
-const QString &RecordingFolder::path() const
-{
-    return d->path;
+    *this = RecordingFolder();
 }
 
 qintptr RecordingFolder::handle() const
 {
     return d->descriptor;
-}
-
-const Error &RecordingFolder::error() const
-{
-    return d->error;
-}
-
-bool RecordingFolder::keepsFineTimes() const
-{
-    return d->fineTimes;
-}
-
-bool RecordingFolder::isInMemory() const
-{
-    return d->inMemory;
 }
 
 RecordingFolder::Lock RecordingFolder::lock()
@@ -152,7 +127,7 @@ QString RecordingFolder::pathNow(bool *removed) const
     const QString gone = QStringLiteral(" (deleted)");
     if (*removed && now.endsWith(gone))
         now.chop(gone.size());
-    return now.isEmpty() ? d->path : now;
+    return now.isEmpty() ? m_path : now;
 }
 
 } // namespace System

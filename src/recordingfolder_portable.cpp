@@ -14,10 +14,7 @@ namespace System {
 
 struct RecordingFolder::Private
 {
-    QString path;
     std::unique_ptr<QLockFile> lockFile;
-    bool fineTimes = false;
-    bool inMemory = false;
 };
 
 RecordingFolder::RecordingFolder()
@@ -32,22 +29,17 @@ RecordingFolder &RecordingFolder::operator=(RecordingFolder &&other) noexcept = 
 void RecordingFolder::open(const QString &path)
 {
     close();
-    d->path = path;
+    m_path = path;
     const QByteArray type = QStorageInfo(path).fileSystemType().toLower();
     const QList<QByteArray> fineTimes
             = { "ext4", "xfs", "btrfs", "apfs", "hfs", "ntfs", "zfs", "ufs", "tmpfs" };
-    d->fineTimes = fineTimes.contains(type);
-    d->inMemory = type == "tmpfs" || type == "ramfs";
+    m_fineTimes = fineTimes.contains(type);
+    m_inMemory = type == "tmpfs" || type == "ramfs";
 }
 
 void RecordingFolder::close()
 {
-    d = std::make_unique<Private>();
-}
-
-const QString &RecordingFolder::path() const
-{
-    return d->path;
+    *this = RecordingFolder();
 }
 
 qintptr RecordingFolder::handle() const
@@ -55,28 +47,11 @@ qintptr RecordingFolder::handle() const
     return -1;
 }
 
-// Nothing is held that could fail to open.
-const Error &RecordingFolder::error() const
-{
-    static const Error none;
-    return none;
-}
-
-bool RecordingFolder::keepsFineTimes() const
-{
-    return d->fineTimes;
-}
-
-bool RecordingFolder::isInMemory() const
-{
-    return d->inMemory;
-}
-
 // A lock file in the folder, which the toolkit removes again, and takes over from a program
 // that ended without removing it.
 RecordingFolder::Lock RecordingFolder::lock()
 {
-    d->lockFile = std::make_unique<QLockFile>(d->path + QStringLiteral("/.tranchel.lock"));
+    d->lockFile = std::make_unique<QLockFile>(m_path + QStringLiteral("/.tranchel.lock"));
     if (d->lockFile->tryLock(0))
         return Lock::Held;
     const bool heldElsewhere = d->lockFile->error() == QLockFile::LockFailedError;
@@ -98,7 +73,7 @@ Error RecordingFolder::sync() const
 // No folder is held: where its path leads now.
 QString RecordingFolder::pathNow(bool *removed) const
 {
-    const QFileInfo folder(d->path);
+    const QFileInfo folder(m_path);
     *removed = !folder.isDir();
     return folder.absoluteFilePath();
 }

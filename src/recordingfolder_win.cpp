@@ -37,11 +37,8 @@ struct RecordingFolder::Private
             CloseHandle(folder);
     }
 
-    QString path;
     HANDLE folder = INVALID_HANDLE_VALUE;
     HANDLE lock = nullptr; // the mutex, while held
-    Error error;
-    bool fineTimes = false;
 };
 
 RecordingFolder::RecordingFolder()
@@ -54,50 +51,29 @@ RecordingFolder &RecordingFolder::operator=(RecordingFolder &&other) noexcept = 
 void RecordingFolder::open(const QString &path)
 {
     close();
-    d->path = path;
+    m_path = path;
     d->folder = CreateFileW(native(QDir::toNativeSeparators(path)), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (d->folder == INVALID_HANDLE_VALUE) {
-        d->error = lastError();
+        m_error = lastError();
         return;
     }
     wchar_t fileSystem[MAX_PATH + 1] = {};
     if (GetVolumeInformationByHandleW(d->folder, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
                                       MAX_PATH + 1))
-        d->fineTimes = !QString::fromWCharArray(fileSystem)
-                                .contains(QLatin1String("FAT"), Qt::CaseInsensitive);
+        m_fineTimes = !QString::fromWCharArray(fileSystem)
+                               .contains(QLatin1String("FAT"), Qt::CaseInsensitive);
 }
 
 void RecordingFolder::close()
 {
-    d = std::make_unique<Private>();
-}
-
-const QString &RecordingFolder::path() const
-{
-    return d->path;
+    *this = RecordingFolder();
 }
 
 qintptr RecordingFolder::handle() const
 {
     return d->folder == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<qintptr>(d->folder);
-}
-
-const Error &RecordingFolder::error() const
-{
-    return d->error;
-}
-
-bool RecordingFolder::keepsFineTimes() const
-{
-    return d->fineTimes;
-}
-
-// Windows keeps no folder in memory.
-bool RecordingFolder::isInMemory() const
-{
-    return false;
 }
 
 // A named mutex for the folder, which every process on this machine reaches by the folder's
@@ -147,7 +123,7 @@ QString RecordingFolder::pathNow(bool *removed) const
     const DWORD length
             = GetFinalPathNameByHandleW(d->folder, finalPath, 32768, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= 32768)
-        return d->path;
+        return m_path;
     QString now = QString::fromWCharArray(finalPath, int(length));
     if (now.startsWith(QLatin1String("\\\\?\\UNC\\")))
         now = QLatin1String("\\\\") + now.mid(8);

@@ -324,25 +324,23 @@ QStringList written(const Ddb::PiecePlan &plan, const Ddb::SplitOutcome &outcome
 QString keptFile(const Ddb::FailedPiece &failed, const Names &names)
 {
     const System::LeftFile &left = failed.outcome.leftover;
-    const QString temporary = visible(left.name);
+    QString text;
     switch (left.holds) {
     case System::LeftFile::Holds::ReplacedFileChanged:
-        return fitted([&](int most) {
-            return QStringLiteral("%1 holds what was under %2 when this split replaced it, "
-                                  "changed meanwhile: it was kept; rename it back or look into "
-                                  "it")
-                    .arg(shortened(temporary, most), names.piece(failed.number, most));
-        });
-    case System::LeftFile::Holds::AnotherFile:
-        return fitted([&](int most) {
-            return QStringLiteral("%1 holds a file that another program put under %2 while the "
-                                  "split ran: it was kept; look into it")
-                    .arg(shortened(temporary, most), names.piece(failed.number, most));
-        });
-    case System::LeftFile::Holds::Removable:
+        text = QStringLiteral("%1 holds what was under %2 when this split replaced it, changed "
+                              "meanwhile: it was kept; rename it back or look into it");
         break;
+    case System::LeftFile::Holds::AnotherFile:
+        text = QStringLiteral("%1 holds a file that another program put under %2 while the split "
+                              "ran: it was kept; look into it");
+        break;
+    case System::LeftFile::Holds::Removable:
+        return QString();
     }
-    return QString();
+    const QString temporary = visible(left.name);
+    return fitted([&](int most) {
+        return text.arg(shortened(temporary, most), names.piece(failed.number, most));
+    });
 }
 
 // A line for each run of pieces that failed alike, named by their files.
