@@ -171,14 +171,18 @@ PieceOutcome unreadRecording(const Ddb::Recording &recording, qint64 end)
 }
 
 // The header, then the frames slice by slice as they are read from the recording: a failed
-// read leaves `unread` set.
+// read leaves `unread` set, a stop asked for before a slice `stopped`.
 System::Error writeWhole(System::PieceFile &file, const Ddb::PieceBytes &piece,
-                         const Ddb::Recording &recording, QByteArray &slice, bool *unread)
+                         const Ddb::Recording &recording, QByteArray &slice,
+                         const Ddb::SplitProgress &progress, bool *unread, bool *stopped)
 {
     System::Error error = file.create();
     if (!error)
         error = file.write(piece.header.constData(), piece.header.size());
     for (qint64 done = 0; !error && done < piece.length; done += IoSliceSize) {
+        *stopped = progress.isStopAsked();
+        if (*stopped)
+            return error;
         const qint64 size = qMin(IoSliceSize, piece.length - done);
         *unread = !recording.read(piece.firstByte + done, slice.data(), size);
         if (*unread)
@@ -195,7 +199,8 @@ System::Error writeWhole(System::PieceFile &file, const Ddb::PieceBytes &piece,
 namespace Ddb {
 
 PieceOutcome writePieceFile(const Recording &recording, const PieceBytes &piece,
-                            const EarlierPieces &earlier, QByteArray &slice)
+                            const EarlierPieces &earlier, QByteArray &slice,
+                            const SplitProgress &progress)
 {
     System::Error error;
     const NameEntry found = System::lookUp(recording.folder(), piece.name, &error);
@@ -214,8 +219,11 @@ PieceOutcome writePieceFile(const Recording &recording, const PieceBytes &piece,
     }
     System::PieceFile file(recording.folder(), piece.name);
     bool unread = false;
-    error = writeWhole(file, piece, recording, slice, &unread);
-    if (unread)
+    bool stopped = false;
+    error = writeWhole(file, piece, recording, slice, progress, &unread, &stopped);
+    if (stopped)
+        outcome = failed(PieceFailure::StopAsked);
+    else if (unread)
         outcome = unreadRecording(recording, end);
     else if (error)
         outcome = notWritten(error);

@@ -6,6 +6,7 @@
 #include "earlierpiece.h"
 #include "piecesteps.h"
 #include "recording.h"
+#include "splitprogress.h"
 #include "systemerror.h"
 
 #include <QByteArray>
@@ -33,6 +34,7 @@ enum class PieceFailure {
     RecordingShortened, // the recording is shorter than when it was opened; the split stops
     RecordingChanged, // the recording changed while its frames were read; the split stops
     SplitStopped, // not written: the split stopped at a piece before it
+    StopAsked, // not written: the split was asked to stop while at it, or before it
 };
 
 struct PieceOutcome
@@ -58,9 +60,11 @@ struct PieceBytes
 // Puts the piece on disk in the recording's folder, whole or not at all, its frames read from
 // the recording through `slice`: what stands under its name is replaced only when it is an
 // earlier piece of the same recording (`earlier` tells), keeping its permission bits, and
-// stays exactly as it was when the piece fails.
+// stays exactly as it was when the piece fails. Asked to stop before a slice is read, it leaves
+// the piece unwritten.
 PieceOutcome writePieceFile(const Recording &recording, const PieceBytes &piece,
-                            const EarlierPieces &earlier, QByteArray &slice);
+                            const EarlierPieces &earlier, QByteArray &slice,
+                            const SplitProgress &progress);
 
 // What stands under a piece name, seen without changing it. A file already in `compared`, by
 // its identity, is not read again.

@@ -202,7 +202,8 @@ void checkPlacedPieces(const Ddb::Recording &recording, const QVector<PlacedPiec
 
 namespace Ddb {
 
-Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, qint64 memoryLimit)
+Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, qint64 memoryLimit,
+                              SplitProgress &progress)
 {
     Q_ASSERT(plan.status() == Ddb::PiecePlan::Status::Ready);
     Ddb::SplitOutcome outcome;
@@ -231,10 +232,14 @@ Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, 
     QVector<PlacedPiece> placed;
     const QByteArray headerCopy = headerTemplate(recording.headerBytes());
     bool stopped = false;
+    bool stopAsked = false;
     for (quint32 index = 0; index < plan.pieceCount(); ++index) {
         const Ddb::Piece piece = plan.piece(index);
-        if (stopped) {
-            outcome.failures.append(failed(piece, PieceFailure::SplitStopped));
+        progress.setPiece(piece.number);
+        stopAsked = stopAsked || (!stopped && progress.isStopAsked());
+        if (stopped || stopAsked) {
+            outcome.failures.append(failed(
+                    piece, stopAsked ? PieceFailure::StopAsked : PieceFailure::SplitStopped));
             continue;
         }
         if (!piece.isWritable()) {
@@ -248,7 +253,8 @@ Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, 
             outcome.failures.append(failed(piece, PieceFailure::StampTooLate));
             continue;
         }
-        const PieceOutcome written = writePieceFile(recording, bytes, earlier, buffers.recording);
+        const PieceOutcome written
+                = writePieceFile(recording, bytes, earlier, buffers.recording, progress);
         if (written.failure == PieceFailure::None) {
             ++outcome.written;
             outcome.kept += written.kept ? 1 : 0;
@@ -262,6 +268,7 @@ Ddb::SplitOutcome writePieces(Recording &recording, const Ddb::PiecePlan &plan, 
         stopped = written.failure == PieceFailure::RecordingUnreadable
                 || written.failure == PieceFailure::RecordingShortened
                 || written.failure == PieceFailure::RecordingChanged;
+        stopAsked = written.failure == PieceFailure::StopAsked;
     }
     if (outcome.written > 0)
         outcome.folderSyncError = recording.folder().sync();

@@ -6,6 +6,7 @@
 #include "piecefile.h"
 #include "pieceplan.h"
 #include "recording.h"
+#include "splitprogress.h"
 
 #include <QByteArray>
 #include <QString>
@@ -53,6 +54,13 @@ struct SplitOutcome
     // Temporary files in the folder that splits which ended without finishing left behind.
     QVector<StrandedFile> strandedTemporaries;
 
+    // Asked to stop, it left pieces unwritten.
+    bool stopped() const
+    {
+        return !failures.isEmpty()
+                && failures.constLast().outcome.failure == PieceFailure::StopAsked;
+    }
+
     bool succeeded() const
     {
         return failures.isEmpty() && !folderError && !buffersShort && !changedBeforeSplit
@@ -67,7 +75,10 @@ struct SplitOutcome
 // cannot be read, the split stops there. The plan must be Ready and made for `recording`,
 // which is never written. Where the folder is memory itself, pieces that would take more than
 // `memoryLimit` bytes (-1: no limit known) are refused before any is written. Before it
-// returns, every piece written is checked to be still the file under its name.
-SplitOutcome writePieces(Recording &recording, const PiecePlan &plan, qint64 memoryLimit);
+// returns, every piece written is checked to be still the file under its name. It tells
+// `progress` which piece it is at, and, asked there to stop, leaves the piece it is at and
+// those after it unwritten.
+SplitOutcome writePieces(Recording &recording, const PiecePlan &plan, qint64 memoryLimit,
+                         SplitProgress &progress);
 
 } // namespace Ddb

@@ -187,6 +187,9 @@ QString reason(const Ddb::FailedPiece &failed, qint64 bytes)
     case PieceFailure::SplitStopped:
         text = QStringLiteral("not written: the split stopped at the change above");
         break;
+    case PieceFailure::StopAsked:
+        text = QStringLiteral("not written: the split was stopped");
+        break;
     case PieceFailure::None:
         text = QStringLiteral("written");
         break;

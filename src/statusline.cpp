@@ -24,13 +24,26 @@ StatusLine::StatusLine(QWidget *parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
-// The toolkit announces the new name and description to assistive technology itself.
+// The toolkit announces the new name and description to assistive technology itself. The
+// name is set before the text, so that the text does not announce itself as well.
 void StatusLine::setStatus(const QString &status, const QStringList &report)
 {
+    setAccessibleName(status);
     setText(status);
     setToolTip(SplitReport::toolTip(report));
     setAccessibleDescription(SplitReport::plainText(report));
     setFocusPolicy(report.isEmpty() ? Qt::NoFocus : Qt::TabFocus);
+}
+
+// The name set last stands for it, so that a change of the text alone is not announced.
+void StatusLine::showProgress(const QString &text)
+{
+    setText(text);
+}
+
+void StatusLine::announce()
+{
+    setAccessibleName(text());
 }
 
 // Keyboard users see the report as a mouse user sees it on hover, after a like pause: a tooltip

@@ -16,6 +16,10 @@ public:
 
     // A new status, with its report (none: not reachable); announced to assistive technology.
     void setStatus(const QString &status, const QStringList &report = QStringList());
+    // A new text for the status that stands, which assistive technology hears of only when
+    // announced.
+    void showProgress(const QString &text);
+    void announce();
 
 protected:
     void focusInEvent(QFocusEvent *event) override;

@@ -4,13 +4,14 @@
 #include "tranchel.h"
 
 #include "pieceplan.h"
-#include "piecewriter.h"
 #include "splitreport.h"
+#include "splitthread.h"
 #include "statusline.h"
 #include "systemmemory.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDebug>
 #include <QFileDialog>
 #include <QIcon>
@@ -18,11 +19,16 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
-// Opening and splitting block the window for as long as the disk takes.
+constexpr int ProgressInterval = 250; // milliseconds
+// A screen reader hears the piece a split is at this seldom, not at every piece.
+constexpr qint64 AnnouncementInterval = 30000; // milliseconds
+
+// Opening blocks the window for as long as the disk takes to give the header.
 class WaitCursor
 {
 public:
@@ -48,6 +54,11 @@ QString field(const char *name, const QString &value)
 QString emptyField(const char *name)
 {
     return field(name, QStringLiteral("-"));
+}
+
+QString progressText(quint32 piece, quint32 pieceCount)
+{
+    return QStringLiteral("Splitting: piece %1 of %2").arg(piece).arg(pieceCount);
 }
 
 QIcon programIcon()
@@ -96,7 +107,14 @@ Tranchel::Tranchel(QWidget *parent)
     closeAction->setShortcuts(QKeySequence::keyBindings(QKeySequence::Quit)
                               + QKeySequence::keyBindings(QKeySequence::Close));
     connect(closeAction, &QAction::triggered, this, &QWidget::close);
-    addActions({ openAction, closeAction });
+    auto *stopAction = new QAction(this);
+    stopAction->setShortcut(Qt::Key_Escape);
+    connect(stopAction, &QAction::triggered, this, [this] { stopSplit(); });
+    addActions({ openAction, closeAction, stopAction });
+
+    progressTimer = new QTimer(this);
+    progressTimer->setInterval(ProgressInterval);
+    connect(progressTimer, &QTimer::timeout, this, [this] { showProgress(); });
 
     nameLabel = newLabel(QStringLiteral("nameLabel"));
     dateLabel = newLabel(QStringLiteral("dateLabel"));
@@ -129,8 +147,14 @@ Tranchel::Tranchel(QWidget *parent)
     setWindowIcon(programIcon());
 }
 
+// Stops a split that still runs and waits for it, as closing would.
+Tranchel::~Tranchel() = default;
+
 void Tranchel::onOpenFilesButtonClicked()
 {
+    // The recording and its folder belong to the split while it runs.
+    if (splitThread)
+        return;
     path.clear();
     statusLabel->setStatus(QString());
     // Never hold two recordings at once, and never keep one under another file's name.
@@ -161,24 +185,14 @@ void Tranchel::onMinutesSpinValueChanged(int value)
 
 void Tranchel::replace()
 {
-    QStringList report;
-    const bool completed = splitRecording(report);
-    // The idle window holds no recording: its memory goes back to the system.
-    releaseRecording();
-    showIdle(QString());
-    statusLabel->setStatus(
-            completed ? QStringLiteral("Split completed") : QStringLiteral("Split failed"), report);
-}
-
-// True when every piece is whole and on disk; `report` says what was written, or what went
-// wrong, and which earlier pieces are left.
-bool Tranchel::splitRecording(QStringList &report)
-{
-    if (!recording.isOpen())
-        return true;
+    if (splitThread)
+        return;
+    if (!recording.isOpen()) {
+        showSplitEnd(QStringLiteral("Split completed"), QStringList());
+        return;
+    }
     const Ddb::Header &header = recording.header();
     const Ddb::PiecePlan plan(header, minutes, recording.size());
-    Ddb::SplitOutcome outcome;
     if (plan.status() != Ddb::PiecePlan::Status::NoFrequency) {
         qDebug() << plan.pieceCount();
         qDebug() << header.frequency;
@@ -186,14 +200,90 @@ bool Tranchel::splitRecording(QStringList &report)
         qDebug() << header.samples;
     }
     if (plan.status() == Ddb::PiecePlan::Status::Ready) {
-        const WaitCursor waitCursor;
-        outcome = Ddb::writePieces(recording, plan, System::availableMemory());
+        startSplit(plan);
+        return;
     }
-    // Where the pieces are now, whatever became of the folder's path meanwhile.
     bool removed = false;
     const QString folder = recording.folder().pathNow(&removed);
-    report = SplitReport::lines(plan, outcome, folder, recording.fileName(), removed);
-    return plan.status() == Ddb::PiecePlan::Status::Ready && outcome.succeeded();
+    const QStringList report
+            = SplitReport::lines(plan, Ddb::SplitOutcome(), folder, recording.fileName(), removed);
+    // The idle window holds no recording: its memory goes back to the system.
+    releaseRecording();
+    showSplitEnd(QStringLiteral("Split failed"), report);
+}
+
+// The pieces are written on a thread of their own; the window shows how far it is, and
+// nothing in it can open or split meanwhile.
+void Tranchel::startSplit(const Ddb::PiecePlan &plan)
+{
+    splitThread = std::make_unique<Ddb::SplitThread>(std::move(recording), plan,
+                                                     System::availableMemory());
+    connect(splitThread.get(), &QThread::finished, this, [this] { endSplit(); });
+    openButton->setEnabled(false);
+    minutesSpin->setEnabled(false);
+    splitButton->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    statusLabel->setStatus(progressText(1, plan.pieceCount()));
+    sinceAnnounced.start();
+    progressTimer->start();
+    splitThread->start();
+}
+
+void Tranchel::showProgress()
+{
+    const quint32 piece = qMax<quint32>(1, splitThread->progress().piece());
+    statusLabel->showProgress(progressText(piece, splitThread->plan().pieceCount()));
+    if (sinceAnnounced.hasExpired(AnnouncementInterval)) {
+        statusLabel->announce();
+        sinceAnnounced.start();
+    }
+}
+
+// Taken at the next boundary between two slices of a piece, or between two pieces.
+void Tranchel::stopSplit()
+{
+    if (splitThread)
+        splitThread->askToStop();
+}
+
+void Tranchel::endSplit()
+{
+    progressTimer->stop();
+    splitThread->wait();
+    const Ddb::SplitOutcome &outcome = splitThread->outcome();
+    const QStringList report
+            = SplitReport::lines(splitThread->plan(), outcome, splitThread->folderNow(),
+                                 splitThread->fileName(), splitThread->folderRemoved());
+    const QString status = outcome.stopped() ? QStringLiteral("Split stopped")
+            : outcome.succeeded()            ? QStringLiteral("Split completed")
+                                             : QStringLiteral("Split failed");
+    splitThread.reset();
+    QApplication::restoreOverrideCursor();
+    openButton->setEnabled(true);
+    showSplitEnd(status, report);
+    if (!focusWidget())
+        openButton->setFocus(Qt::OtherFocusReason);
+    if (closeWhenStopped)
+        close();
+}
+
+void Tranchel::showSplitEnd(const QString &status, const QStringList &report)
+{
+    showIdle(QString());
+    statusLabel->setStatus(status, report);
+}
+
+// A split that runs is asked to stop, and the window closes once it has: never with a piece
+// half written.
+void Tranchel::closeEvent(QCloseEvent *event)
+{
+    if (!splitThread) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    closeWhenStopped = true;
+    splitThread->askToStop();
+    event->ignore();
 }
 
 // 250 x 250 where every line fits, larger where a large font needs more: measured once, with
@@ -207,7 +297,9 @@ QSize Tranchel::fittingSize()
     samplesLabel->setText(field("Samples", QStringLiteral("4294967295")));
     QSize needed(250, 250);
     for (const QString &status :
-         { QStringLiteral("Split completed"), QStringLiteral("Split failed") }) {
+         { QStringLiteral("Split completed"), QStringLiteral("Split failed"),
+           QStringLiteral("Split stopped"),
+           progressText(Ddb::PiecePlan::MaxPieces, Ddb::PiecePlan::MaxPieces) }) {
         statusLabel->setText(status);
         // Measured here, before the window is shown, Qt 6 can come out a pixel short of what
         // the shown window's layout needs (seen with a 20 pt font): one more keeps every

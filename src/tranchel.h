@@ -6,16 +6,25 @@
 #include "recording.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+#include <memory>
 
 QT_BEGIN_NAMESPACE
 class QFileDialog;
 class QLabel;
 class QPushButton;
 class QSpinBox;
+class QTimer;
 QT_END_NAMESPACE
+
+namespace Ddb {
+class PiecePlan;
+class SplitThread;
+} // namespace Ddb
 
 class StatusLine;
 
@@ -26,15 +35,23 @@ class Tranchel : public QWidget
 
 public:
     explicit Tranchel(QWidget *parent = nullptr);
+    ~Tranchel() override;
 
 public slots:
     void onOpenFilesButtonClicked();
     void onReplaceButtonClicked();
     void onMinutesSpinValueChanged(int);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void replace();
-    bool splitRecording(QStringList &report);
+    void startSplit(const Ddb::PiecePlan &plan);
+    void showProgress();
+    void stopSplit();
+    void endSplit();
+    void showSplitEnd(const QString &status, const QStringList &report);
     QString samplesToolTip() const;
     QSize fittingSize();
     QString fitted(QLabel *label, const char *name, const QString &value, Qt::TextElideMode mode);
@@ -46,6 +63,10 @@ private:
     quint16 minutes = 60;
     QString path;
     Ddb::Recording recording; // held open from opening until the split; never written
+    // The split that runs, which the recording then belongs to.
+    std::unique_ptr<Ddb::SplitThread> splitThread;
+    bool closeWhenStopped = false;
+    QElapsedTimer sinceAnnounced;
 
     QFileDialog *fileDialog;
     QPushButton *openButton;
@@ -57,4 +78,5 @@ private:
     QLabel *channelsLabel;
     QLabel *samplesLabel;
     StatusLine *statusLabel;
+    QTimer *progressTimer;
 };

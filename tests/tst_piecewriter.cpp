@@ -38,7 +38,7 @@ QString reasonOf(const Ddb::PieceOutcome &outcome)
     const char *const reasons[]
             = { "written",    "irregular", "link",    "recording", "protected", "different",
                 "unreadable", "disk",      "none",    "fewer",     "late",      "replaced",
-                "unread",     "shortened", "altered", "stopped" };
+                "unread",     "shortened", "altered", "stopped",   "halted" };
     if (outcome.error.cause == System::Cause::ChangedMeanwhile)
         return "changed";
     if (outcome.error.cause == System::Cause::MovedAway)
@@ -86,10 +86,12 @@ Ddb::Recording load(const QString &path)
     return recording;
 }
 
-Ddb::SplitOutcome split(Ddb::Recording &recording, int minutes, qint64 memoryLimit = -1)
+Ddb::SplitOutcome split(Ddb::Recording &recording, int minutes, qint64 memoryLimit = -1,
+                        Ddb::SplitProgress *progress = nullptr)
 {
     const Ddb::PiecePlan plan(recording.header(), quint16(minutes), recording.size());
-    return Ddb::writePieces(recording, plan, memoryLimit);
+    Ddb::SplitProgress unwatched;
+    return Ddb::writePieces(recording, plan, memoryLimit, progress ? *progress : unwatched);
 }
 
 Ddb::SplitOutcome split(Ddb::Recording &&recording, int minutes)
@@ -650,6 +652,13 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses_data()
             << QStringList { "shim:fchmod:EIO" } << "3 disk, stale 3";
     QTest::newRow("reading fails, the recording's frames first")
             << QStringList { "fiu:posix/io/rw/pread:EIO" } << "1 unread, 2 stopped, 3 stopped";
+    // "stop:" a shim point and which call of it: asked to stop right before that call.
+    QTest::newRow("asked to stop as piece 2 is created: it is left unwritten")
+            << QStringList { "stop:openat/unnamed:2" } << "2 halted, 3 halted, stale 3";
+    QTest::newRow("asked to stop as a named piece 2 is created: its file is removed")
+            << QStringList { named, "stop:openat/create:2" } << "2 halted, 3 halted, stale 3";
+    QTest::newRow("asked to stop as an earlier piece is swapped: its check still follows")
+            << QStringList { "stop:renameat2:1" } << "";
 }
 
 void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
@@ -685,9 +694,16 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
         limit.rlim_cur = 1500;
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
-    for (const QString &fault : faults)
-        injection.enable(fault);
-    const Ddb::SplitOutcome outcome = split(loaded, 1);
+    Ddb::SplitProgress progress;
+    for (const QString &fault : faults) {
+        if (fault.startsWith("stop:"))
+            injection.hookBefore(qPrintable(fault.section(':', 1, 1)),
+                                 fault.section(':', 2).toInt(),
+                                 [&progress](const QByteArray &) { progress.askToStop(); });
+        else
+            injection.enable(fault);
+    }
+    const Ddb::SplitOutcome outcome = split(loaded, 1, -1, &progress);
     if (faults.isEmpty())
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
     else
@@ -702,8 +718,8 @@ void TestPieceWriter::shouldLeaveNothingBehindWhenTheDiskRefuses()
     QStringList entries { "run.ddb", "run_3.ddb" };
     for (int number = 1; number <= 3; ++number) {
         const QString piece = QStringLiteral("run_%1.ddb").arg(number);
-        if (failures.contains(
-                    QRegularExpression(QStringLiteral("%1 (disk|unread|stopped)").arg(number)))) {
+        if (failures.contains(QRegularExpression(
+                    QStringLiteral("%1 (disk|unread|stopped|halted)").arg(number)))) {
             if (number == 3)
                 QCOMPARE(fileContent(third), earlier);
             continue;

@@ -201,10 +201,12 @@ void TestTranchel::cancelOpen()
     open(QString());
 }
 
+// Until the split has ended: the window answers meanwhile.
 void TestTranchel::split()
 {
     child<QPushButton>("splitButton")->click();
-    QVERIFY(!QApplication::overrideCursor());
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::overrideCursor(), 60000);
+    QVERIFY(child<QPushButton>("openButton")->isEnabled());
 }
 
 QStringList TestTranchel::infoTexts() const
