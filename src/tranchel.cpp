@@ -9,11 +9,14 @@
 #include "statusline.h"
 #include "systemmemory.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -79,6 +82,8 @@ Tranchel::Tranchel(QWidget *parent)
     fileDialog = new QFileDialog(this);
     fileDialog->setNameFilter(tr("DDB file (*.ddb)"));
     fileDialog->setViewMode(QFileDialog::Detail);
+    if (auto *model = fileDialog->findChild<QFileSystemModel *>())
+        model->setOption(QFileSystemModel::DontWatchForChanges, true);
 
     openButton = new QPushButton(tr("Open file"));
     openButton->setObjectName(QStringLiteral("openButton"));
@@ -159,7 +164,7 @@ void Tranchel::onOpenFilesButtonClicked()
     statusLabel->setStatus(QString());
     // Never hold two recordings at once, and never keep one under another file's name.
     releaseRecording();
-    if (fileDialog->exec() != QDialog::Accepted) {
+    if (runFileDialog() != QDialog::Accepted) {
         showIdle(QString());
         return;
     }
@@ -171,6 +176,25 @@ void Tranchel::onOpenFilesButtonClicked()
         return;
     }
     showRecording();
+}
+
+// The one dialog, watching its folder only while it is shown: hidden, it would follow every
+// name that appears there. However it closes, this window is active again with the focus
+// where it was, and no name list of the dialog's stays on screen: Qt 6 can leave the name
+// completer's list open after Return.
+int Tranchel::runFileDialog()
+{
+    auto *model = fileDialog->findChild<QFileSystemModel *>();
+    if (model)
+        model->setOption(QFileSystemModel::DontWatchForChanges, false);
+    const int answer = fileDialog->exec();
+    if (model)
+        model->setOption(QFileSystemModel::DontWatchForChanges, true);
+    const QList<QCompleter *> completers = fileDialog->findChildren<QCompleter *>();
+    for (QCompleter *completer : completers)
+        completer->popup()->hide();
+    activateWindow();
+    return answer;
 }
 
 void Tranchel::onReplaceButtonClicked()

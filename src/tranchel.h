@@ -46,6 +46,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    int runFileDialog();
     void replace();
     void startSplit(const Ddb::PiecePlan &plan);
     void showProgress();

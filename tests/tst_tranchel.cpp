@@ -11,15 +11,21 @@
 #include "syntheticrecording.h"
 
 #include <QAccessible>
+#include <QCompleter>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMetaMethod>
 #include <QProcess>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QToolTip>
+#include <QTreeView>
 #include <QtTest>
 
 #if defined(Q_OS_UNIX)
@@ -120,7 +126,9 @@ private slots:
     void shouldStayIdleForWhatIsNoRecording_data();
     void shouldStayIdleForWhatIsNoRecording();
     void shouldReturnToIdleWhenCancelled();
+    void shouldReuseOneDialog_data();
     void shouldReuseOneDialog();
+    void shouldOpenAndSplitThroughTheWindow_data();
     void shouldOpenAndSplitThroughTheWindow();
     void shouldReportAFailedSplit_data();
     void shouldReportAFailedSplit();
@@ -420,6 +428,14 @@ void TestTranchel::shouldPhraseWhatASplitDid_data()
                    "are needed",
                    "run_29.ddb to run_30.ddb: not written: the recording ends before it"
                };
+    Ddb::SplitOutcome stopped;
+    stopped.written = 3;
+    for (quint32 number = 4; number <= 30; ++number)
+        stopped.failures << failed(number, PieceFailure::StopAsked);
+    QTest::newRow("a split stopped at piece 4")
+            << run << folder << stopped
+            << QStringList { "3 of 30 pieces written: run_1.ddb to run_3.ddb", "In /d<b>&amp;",
+                             "run_4.ddb to run_30.ddb: not written: the split was stopped" };
     Ddb::SplitOutcome refused;
     refused.folderError = { System::Cause::Permission, "Permission denied" };
     refused.lock = System::RecordingFolder::Lock::HeldElsewhere;
@@ -799,34 +815,175 @@ void TestTranchel::shouldReturnToIdleWhenCancelled()
     QCOMPARE(heldOf({ path, dir->path() }), QStringList());
 }
 
+void TestTranchel::shouldReuseOneDialog_data()
+{
+    QTest::addColumn<QString>("closedBy"); // the second opening's
+    QTest::addColumn<QString>("opened"); // name in the window after it
+    QTest::newRow("accepted") << "accepted"
+                              << "second.ddb";
+    QTest::newRow("Return with the name list open") << "Return"
+                                                    << "second.ddb";
+    QTest::newRow("a double click") << "double click"
+                                    << "second.ddb";
+    QTest::newRow("Cancel") << "Cancel"
+                            << "-";
+    QTest::newRow("Escape") << "Escape"
+                            << "-";
+}
+
 void TestTranchel::shouldReuseOneDialog()
 {
+    QFETCH(QString, closedBy);
+    QFETCH(QString, opened);
+    if (closedBy == "Return" && QGuiApplication::platformName() == "offscreen")
+        QSKIP("the offscreen platform shows no name list: run on a desktop, as in the "
+              "tst_tranchel_desktop entry");
     auto *dialog = window->findChild<QFileDialog *>();
     const QString first = write("one/first.ddb", makeRecording(1, 1, 1, "2024-01-01 00:00:00"));
     const QString second = write("one/second.ddb", makeRecording(1, 1, 2, "2024-01-01 00:00:00"));
     open(first);
     cancelOpen();
-    open(second);
+    open(first);
+    child<QSpinBox>("minutesSpin")->setFocus();
+    dialog->setDirectory(dir->filePath("one")); // where the user went
+    if (closedBy == "accepted") {
+        open(second);
+    } else {
+        // As a user answers it: the dialog starts in the folder it showed last.
+        bool listShown = false;
+        QTimer::singleShot(0, dialog, [&] {
+            auto *nameEdit = dialog->findChild<QLineEdit *>("fileNameEdit");
+            auto *view = dialog->findChild<QTreeView *>("treeView");
+            // The list shows only names the dialog has already read.
+            const bool ready = QTest::qWaitForWindowActive(dialog) && QTest::qWaitFor([&] {
+                                   return view->model()->rowCount(view->rootIndex()) == 2;
+                               });
+            if (closedBy == "Return" && ready) {
+                nameEdit->setFocus();
+                QTest::keyClicks(nameEdit, "sec");
+                listShown = QTest::qWaitFor(
+                        [&] { return nameEdit->completer()->popup()->isVisible(); });
+                QTest::keyClicks(nameEdit, "ond.ddb");
+                QTest::keyClick(nameEdit, Qt::Key_Return);
+            }
+            if (closedBy == "double click" && ready) {
+                const QModelIndex index = view->model()->index(1, 0, view->rootIndex());
+                const QPoint at = view->visualRect(index).center();
+                QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+                QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+            }
+            if (closedBy == "Cancel")
+                dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();
+            if (closedBy == "Escape")
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        child<QPushButton>("openButton")->click();
+        QCOMPARE(listShown, closedBy == "Return");
+    }
+    QCOMPARE(QFileInfo(infoTexts().constFirst().section(' ', 1)).fileName(), opened);
+    QTRY_COMPARE(QApplication::activeWindow(), window.get());
+    // Where it was, unless the window went idle, which leaves "Open file" alone enabled.
+    QCOMPARE(QApplication::focusWidget(),
+             opened == "-" ? static_cast<QWidget *>(child<QPushButton>("openButton"))
+                           : child<QSpinBox>("minutesSpin"));
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        QVERIFY2(widget == window.get() || !widget->isVisible(), qPrintable(widget->objectName()));
     QCOMPARE(window->findChildren<QFileDialog *>(), QList<QFileDialog *> { dialog });
     QCOMPARE(dialog->nameFilters(), QStringList { "DDB file (*.ddb)" });
-    QCOMPARE(infoTexts().constFirst(), "<b>Name:</b> second.ddb");
+    QCOMPARE(dialog->viewMode(), QFileDialog::Detail);
+    if (closedBy != "accepted")
+        return;
+    // Hidden, the dialog follows no change of its folder; shown again, it lists what came.
+    auto *model = dialog->findChild<QFileSystemModel *>();
+    QSignalSpy listed(model, &QAbstractItemModel::rowsInserted);
+    const QString third = write("one/third.ddb", makeRecording(1, 1, 3, "2024-01-01 00:00:00"));
+    QTest::qWait(1000);
+    QCOMPARE(listed.count(), 0);
+    bool thirdListed = false;
+    openThroughDialog(*window, third, [&] {
+        auto *view = dialog->findChild<QTreeView *>("treeView");
+        thirdListed
+                = QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 3; });
+    });
+    QVERIFY(thirdListed);
+}
+
+void TestTranchel::shouldOpenAndSplitThroughTheWindow_data()
+{
+    QTest::addColumn<QString>("whileHeld"); // what is done while the split waits at piece 2
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("pieces"); // those on disk
+    QTest::newRow("not held") << QString() << "Split completed" << 3;
+    QTest::newRow("held, then let go") << "nothing"
+                                       << "Split completed" << 3;
+    QTest::newRow("Escape while held") << "Escape"
+                                       << "Split stopped" << 1;
+    QTest::newRow("closed while held") << "close"
+                                       << "Split stopped" << 1;
 }
 
 void TestTranchel::shouldOpenAndSplitThroughTheWindow()
 {
+    QFETCH(QString, whileHeld);
+    QFETCH(QString, status);
+    QFETCH(int, pieces);
+    static FaultInjection injection;
+    if (!whileHeld.isEmpty())
+        TRANCHEL_REQUIRE_FAULTS(injection);
     const QByteArray source = threePieceRecording();
     const QString path = write("run.ddb", source);
     open(path);
     child<QSpinBox>("minutesSpin")->setValue(1);
     debugLines().clear();
-    split();
+    auto *statusLabel = child<QLabel>("statusLabel");
+    QSemaphore held;
+    QSemaphore letGo;
+    if (!whileHeld.isEmpty()) {
+        // Right before the split creates piece 2's file, on its own thread.
+        injection.hookBefore("openat/unnamed", 2, [&](const QByteArray &) {
+            held.release();
+            letGo.acquire();
+        });
+    }
+    QString statusWhenIdle;
+    QTimer::singleShot(0, [&] { statusWhenIdle = statusLabel->text(); });
+    child<QPushButton>("splitButton")->click();
+    if (!whileHeld.isEmpty()) {
+        QTRY_COMPARE(held.available(), 1);
+        QCOMPARE(statusWhenIdle, "Splitting: piece 1 of 3");
+        QTRY_COMPARE(statusLabel->text(), "Splitting: piece 2 of 3");
+        for (const char *name : { "openButton", "splitButton" })
+            QVERIFY(!child<QPushButton>(name)->isEnabled());
+        QVERIFY(!isLoaded());
+        QTest::keySequence(window.get(), QKeySequence::Open);
+        QVERIFY(!window->findChild<QFileDialog *>()->isVisible());
+        if (whileHeld == "Escape")
+            QTest::keyClick(window.get(), Qt::Key_Escape);
+        if (whileHeld == "close")
+            QVERIFY(!window->close());
+        letGo.release();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::overrideCursor(), 60000);
+    if (!whileHeld.isEmpty())
+        injection.disable({});
 
+    QCOMPARE(statusLabel->text(), status);
+    QCOMPARE(window->isVisible(), whileHeld != "close");
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    child<QPushButton>("splitButton")->click();
+    QCOMPARE(statusLabel->text(), status);
     QCOMPARE(debugLines(), QStringList({ "3", "2", "3", "300" }));
-    QCOMPARE(child<QLabel>("statusLabel")->text(), "Split completed");
     QVERIFY(!isLoaded());
     QCOMPARE(infoTexts(), idleTexts());
-    QCOMPARE(entriesOf(dir->path()),
-             QStringList({ "run.ddb", "run_1.ddb", "run_2.ddb", "run_3.ddb" }));
+    QStringList entries { "run.ddb" };
+    for (int number = 1; number <= pieces; ++number) {
+        entries << QString("run_%1.ddb").arg(number);
+        QCOMPARE(fileContent(dir->filePath(entries.constLast())),
+                 expectedPiece(source, threePieces().at(number - 1), 3));
+    }
+    QCOMPARE(entriesOf(dir->path()), entries);
     QCOMPARE(fileContent(path), source);
     QCOMPARE(heldOf({ path, dir->path() }), QStringList());
 }
