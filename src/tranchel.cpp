@@ -116,6 +116,10 @@ Tranchel::Tranchel(QWidget *parent)
     stopAction->setShortcut(Qt::Key_Escape);
     connect(stopAction, &QAction::triggered, this, [this] { stopSplit(); });
     addActions({ openAction, closeAction, stopAction });
+#if QT_CONFIG(sessionmanager)
+    // A logout closes the window, which stops a split first; Qt 6 leaves that to the program.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { close(); });
+#endif
 
     progressTimer = new QTimer(this);
     progressTimer->setInterval(ProgressInterval);
@@ -178,10 +182,10 @@ void Tranchel::onOpenFilesButtonClicked()
     showRecording();
 }
 
-// The one dialog, watching its folder only while it is shown: hidden, it would follow every
-// name that appears there. However it closes, this window is active again with the focus
-// where it was, and no name list of the dialog's stays on screen: Qt 6 can leave the name
-// completer's list open after Return.
+// The one dialog, watching its folder only while it is shown: hidden, it would still follow
+// every name that appears there. However it closes, this window is active again, and no name
+// list of the dialog's stays on screen: Qt 6 can leave the name completer's list open after
+// Return, and this window inactive.
 int Tranchel::runFileDialog()
 {
     auto *model = fileDialog->findChild<QFileSystemModel *>();
@@ -212,7 +216,7 @@ void Tranchel::replace()
     if (splitThread)
         return;
     if (!recording.isOpen()) {
-        showSplitEnd(QStringLiteral("Split completed"), QStringList());
+        showIdle(QStringLiteral("Split completed"));
         return;
     }
     const Ddb::Header &header = recording.header();
@@ -233,7 +237,7 @@ void Tranchel::replace()
             = SplitReport::lines(plan, Ddb::SplitOutcome(), folder, recording.fileName(), removed);
     // The idle window holds no recording: its memory goes back to the system.
     releaseRecording();
-    showSplitEnd(QStringLiteral("Split failed"), report);
+    showIdle(QStringLiteral("Split failed"), report);
 }
 
 // The pieces are written on a thread of their own; the window shows how far it is, and
@@ -284,17 +288,11 @@ void Tranchel::endSplit()
     splitThread.reset();
     QApplication::restoreOverrideCursor();
     openButton->setEnabled(true);
-    showSplitEnd(status, report);
+    showIdle(status, report);
     if (!focusWidget())
         openButton->setFocus(Qt::OtherFocusReason);
     if (closeWhenStopped)
         close();
-}
-
-void Tranchel::showSplitEnd(const QString &status, const QStringList &report)
-{
-    showIdle(QString());
-    statusLabel->setStatus(status, report);
 }
 
 // A split that runs is asked to stop, and the window closes once it has: never with a piece
@@ -352,7 +350,7 @@ void Tranchel::releaseRecording()
     recording.close();
 }
 
-void Tranchel::showIdle(const QString &status)
+void Tranchel::showIdle(const QString &status, const QStringList &report)
 {
     splitButton->setEnabled(false);
     minutesSpin->setEnabled(false);
@@ -363,7 +361,7 @@ void Tranchel::showIdle(const QString &status)
     samplesLabel->setText(emptyField("Samples"));
     for (QLabel *label : { nameLabel, dateLabel, samplesLabel })
         setToolTipOf(label, QString());
-    statusLabel->setStatus(status);
+    statusLabel->setStatus(status, report);
 }
 
 void Tranchel::showRecording()

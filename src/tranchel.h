@@ -52,12 +52,11 @@ private:
     void showProgress();
     void stopSplit();
     void endSplit();
-    void showSplitEnd(const QString &status, const QStringList &report);
     QString samplesToolTip() const;
     QSize fittingSize();
     QString fitted(QLabel *label, const char *name, const QString &value, Qt::TextElideMode mode);
     void setToolTipOf(QLabel *label, const QString &text);
-    void showIdle(const QString &status);
+    void showIdle(const QString &status, const QStringList &report = QStringList());
     void showRecording();
     void releaseRecording();
 

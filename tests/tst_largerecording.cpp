@@ -16,7 +16,10 @@
 #include <QSpinBox>
 #include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <memory>
 
 #if defined(Q_OS_UNIX)
 #include <sys/resource.h>
@@ -155,9 +158,33 @@ void TestLargeRecording::shouldSplitALargeRecording()
     QVERIFY(splitButton->isEnabled());
     QCOMPARE(samplesLabel->text(), QStringLiteral("<b>Samples:</b> %1").arg(frames));
     QCOMPARE(window.findChild<QLabel *>("dateLabel")->text(), "<b>Date:</b> 2024.03.30 20:00:00");
+#if defined(Q_OS_WIN)
+    // What Windows asks before it marks a window "Not Responding": an answer within 5 s.
+    QAtomicInt splitting = 1;
+    QAtomicInt answered = 0;
+    QAtomicInt unanswered = 0;
+    const auto handle = reinterpret_cast<HWND>(window.winId());
+    const std::unique_ptr<QThread> desktop(QThread::create([&] {
+        while (splitting.loadAcquire()) {
+            DWORD_PTR result = 0;
+            (SendMessageTimeoutW(handle, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result) ? answered
+                                                                                  : unanswered)
+                    .fetchAndAddRelaxed(1);
+            QThread::msleep(1000);
+        }
+    }));
+    desktop->start();
+#endif
     splitButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::overrideCursor(), 30 * 60 * 1000);
     const qint64 splitMs = timer.restart();
     QCOMPARE(window.findChild<QLabel *>("statusLabel")->text(), "Split completed");
+#if defined(Q_OS_WIN)
+    splitting.storeRelease(0);
+    desktop->wait();
+    QCOMPARE(unanswered.loadAcquire(), 0);
+    QVERIFY2(answered.loadAcquire() >= 3, qPrintable(QString::number(answered.loadAcquire())));
+#endif
 
     QFile source(path);
     QVERIFY(source.open(QIODevice::ReadOnly));

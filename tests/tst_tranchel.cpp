@@ -1147,6 +1147,8 @@ void TestTranchel::shouldShowEveryTextWhole()
     verifyEveryTextFits();
     split();
     verifyEveryTextFits();
+    child<QLabel>("statusLabel")->setText("Splitting: piece 100000 of 100000");
+    verifyEveryTextFits();
 }
 
 void TestTranchel::shouldShortenALongName()
@@ -1240,7 +1242,9 @@ void TestTranchel::shouldTellAssistiveTechnologyTheReport()
     QTRY_VERIFY_WITH_TIMEOUT(screenReader.state() == QProcess::NotRunning, 60000);
     QCOMPARE(QString::fromUtf8(screenReader.readAllStandardError()), QString());
     QCOMPARE(QString::fromUtf8(heard + screenReader.readAllStandardOutput()),
-             "ready\nheard\nSplit failed\n1 of 1 pieces written: run_1.ddb\nIn " + dir->path()
+             "ready\nheard\nSplitting: piece 1 of 1\nSplit failed\n1 of 1 pieces written: "
+             "run_1.ddb\nIn "
+                     + dir->path()
                      + "\nrun_1.ddb holds 300 of 400 frames: the recording ends there");
 }
 
