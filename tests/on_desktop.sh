@@ -5,10 +5,8 @@
 # windows as a desktop does; the virtual display alone leaves that to the program.
 openbox >/dev/null 2>&1 &
 manager=$!
-tries=0
-until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window; do
-    tries=$((tries + 1))
-    [ $tries -lt 100 ] || { echo "the window manager did not start" >&2; kill $manager; exit 1; }
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
     sleep 0.1
 done
 "$@"
