@@ -865,7 +865,8 @@ void TestTranchel::shouldReuseOneDialog()
     QCOMPARE(QApplication::focusWidget(),
              opened ? static_cast<QWidget *>(child<QSpinBox>("minutesSpin"))
                     : child<QPushButton>("openButton"));
-    for (QWidget *widget : QApplication::topLevelWidgets())
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *widget : windows)
         QVERIFY2(widget == window.get() || !widget->isVisible(), qPrintable(widget->objectName()));
     QCOMPARE(window->findChildren<QFileDialog *>(), QList<QFileDialog *> { dialog });
     QCOMPARE(dialog->nameFilters(), QStringList { "DDB file (*.ddb)" });
@@ -910,7 +911,7 @@ void TestTranchel::shouldOpenAndSplitThroughTheWindow()
             letGo.acquire();
         });
     QString statusOnTimer;
-    QTimer::singleShot(0, [&] { statusOnTimer = status->text(); });
+    QTimer::singleShot(0, status, [&] { statusOnTimer = status->text(); });
     child<QPushButton>("splitButton")->click();
     if (!whileHeld.isEmpty()) {
         QTRY_COMPARE(held.available(), 1);
