@@ -6,10 +6,10 @@
 #include "recordingfolder.h"
 #include "systemerror.h"
 
-#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -53,10 +53,21 @@ inline QString temporaryName(quint64 random)
 {
     return QStringLiteral(".tranchel-%1.tmp").arg(random, 16, 16, QLatin1Char('0'));
 }
+
+// Read character by character rather than through a regular expression, whose per-thread
+// state, taken on the split's thread, kept the Windows build from exiting under Wine.
 inline bool isTemporaryName(const QString &name)
 {
-    static const QRegularExpression pattern(QStringLiteral("^\\.tranchel-[0-9a-f]{1,16}\\.tmp$"));
-    return pattern.match(name).hasMatch();
+    const QLatin1String prefix(".tranchel-");
+    const QLatin1String suffix(".tmp");
+    const int digits = int(name.size() - prefix.size() - suffix.size());
+    if (digits < 1 || digits > 16 || !name.startsWith(prefix) || !name.endsWith(suffix))
+        return false;
+    const QStringView number = QStringView(name).mid(prefix.size(), digits);
+    return std::all_of(number.begin(), number.end(), [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+    });
 }
 
 // A temporary file a split could not remove, and what it holds.
