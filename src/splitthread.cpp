@@ -22,6 +22,11 @@ SplitThread::~SplitThread()
 
 void SplitThread::run()
 {
+    split();
+}
+
+void SplitThread::split()
+{
     m_outcome = writePieces(m_recording, m_plan, m_memoryLimit, m_progress);
     // Where the pieces are now, whatever became of the folder's path meanwhile.
     m_folderNow = m_recording.folder().pathNow(&m_folderRemoved);

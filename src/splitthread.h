@@ -26,6 +26,10 @@ public:
     // with a piece half written.
     ~SplitThread() override;
 
+    // The split itself, which run() does on the thread; where no thread can be had, the
+    // window does it in its own.
+    void split();
+
     const PiecePlan &plan() const { return m_plan; }
     const SplitProgress &progress() const { return m_progress; }
     void askToStop() { m_progress.askToStop(); }

@@ -255,6 +255,12 @@ void Tranchel::startSplit(const Ddb::PiecePlan &plan)
     sinceAnnounced.start();
     progressTimer->start();
     splitThread->start();
+    // No thread to be had (a limit on threads or on address space): split here, the window
+    // frozen meanwhile rather than waiting for a thread that never runs.
+    if (!splitThread->isRunning() && !splitThread->isFinished()) {
+        splitThread->split();
+        endSplit();
+    }
 }
 
 void Tranchel::showProgress()

@@ -4,9 +4,8 @@
 """Listens on the accessibility bus, as a screen reader does, for the status line of the
 program with the given process id to announce a new name and description; prints "ready"
 once listening, "heard" once it has heard a probe name and a probe description (the program
-announces only what it has learnt that someone listens for), then every name announced after
-that, up to the end of a split, and the description announced with the last. Gives up after
-60 s."""
+announces only what it has learnt that someone listens for), then the name and the
+description announced after that. Gives up after 60 s."""
 import sys
 
 import pyatspi
@@ -18,7 +17,6 @@ STATUSES = ("Split completed", "Split failed")
 def main():
     pid = int(sys.argv[1])
     announced = {}
-    names = []
     found = []
     heard = []
     probed = set()
@@ -38,8 +36,6 @@ def main():
                 print("heard", flush=True)
             return
         announced[event.type.minor] = True
-        if event.type.minor == "accessible-name":
-            names.append(event.any_data)  # the name as announced, not as it is now
         if source.name in STATUSES and len(announced) == 2:
             found.append((source.name, source.description))
             pyatspi.Registry.stop()
@@ -52,7 +48,7 @@ def main():
     if not found:
         print("no announcement of the status line of process %d" % pid, file=sys.stderr)
         return 1
-    print("\n".join(names))
+    print(found[0][0])
     print(found[0][1], end="")
     return 0
 

@@ -45,6 +45,8 @@ QByteArray splitTwiceThroughTheWindow(const QString &path)
     for (int round = 0; round < 2; ++round) {
         openThroughDialog(window, path);
         window.findChild<QPushButton *>("splitButton")->click();
+        if (!QTest::qWaitFor([] { return !QApplication::overrideCursor(); }, 600000))
+            said += "still splitting ";
         said += window.findChild<QLabel *>("statusLabel")->text().toUtf8() + ';';
     }
     return said;

@@ -905,6 +905,8 @@ void TestTranchel::shouldOpenAndSplitThroughTheWindow()
     auto *status = child<QLabel>("statusLabel");
     QSemaphore held;
     QSemaphore letGo;
+    // Let go whatever fails, or the window would wait for the held split forever.
+    const auto guard = qScopeGuard([&] { letGo.release(); });
     if (!whileHeld.isEmpty())
         injection.hookBefore("openat/unnamed", 2, [&](const QByteArray &) {
             held.release();
@@ -1201,9 +1203,7 @@ void TestTranchel::shouldTellAssistiveTechnologyTheReport()
     QTRY_VERIFY_WITH_TIMEOUT(screenReader.state() == QProcess::NotRunning, 60000);
     QCOMPARE(QString::fromUtf8(screenReader.readAllStandardError()), QString());
     QCOMPARE(QString::fromUtf8(heard + screenReader.readAllStandardOutput()),
-             "ready\nheard\nSplitting: piece 1 of 1\nSplit failed\n1 of 1 pieces written: "
-             "run_1.ddb\nIn "
-                     + dir->path()
+             "ready\nheard\nSplit failed\n1 of 1 pieces written: run_1.ddb\nIn " + dir->path()
                      + "\nrun_1.ddb holds 300 of 400 frames: the recording ends there");
 }
 
